@@ -16,7 +16,9 @@ A case file holds `define` lines and cases:
     output: none | empty | hex 0102 ... | fill FF 256 | file path | random SEED SIZE
                                          expected bytes of out.bin (or out.hex);
                                          none: the file must not exist
+    output-text: "text" NAME ...         expected text of the output file
     output-name: out.hex                 the file that `output` looks at
+    limit-file-size: BYTES               largest file the child may write (ulimit -f)
 
 A key's value may go on over the following indented lines. Text pieces are
 double-quoted with Python's escapes; a bare word is a defined name.
@@ -28,6 +30,7 @@ import random
 import resource
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -147,11 +150,16 @@ def run_case(case, defines, program, data_dir, wrapper):
                 f.write(bytes_value(case["input-bin"], data_dir))
 
         limit = case.get("limit-memory")
+        file_limit = case.get("limit-file-size")
 
         def limit_memory():
             if limit:
                 size = int(limit) * 1024
                 resource.setrlimit(resource.RLIMIT_AS, (size, size))
+            if file_limit:
+                # a write past the limit then fails with EFBIG instead of a signal
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (int(file_limit), int(file_limit)))
 
         command = wrapper + [program] + shlex.split(case.get("args", ""))
         run = subprocess.run(command, cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -164,6 +172,8 @@ def run_case(case, defines, program, data_dir, wrapper):
             expected = text_value(case["stdout"], defines).encode("latin-1")
             if run.stdout != expected:
                 problems.append(f"stdout differs\n  got:      {show(run.stdout)}\n  expected: {show(expected)}")
+        if "output-text" in case:
+            case["output"] = "hex " + text_value(case["output-text"], defines).encode("latin-1").hex()
         if "output" in case:
             path = os.path.join(folder, case.get("output-name", "out.bin"))
             if case["output"] == "none":

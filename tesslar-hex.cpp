@@ -1,0 +1,272 @@
+// tesslar-hex: turns a flat binary file back into Intel HEX text.
+// The run goes banner, command line, input, output; every error leaves
+// through usage_error or fatal_error.
+#include "ihex.h"
+#include "quillkit.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+static const char *const version = "v1.02";
+
+struct hex_options_t {
+    uint32_t address;
+    uint32_t record_bytes;
+    ihex_address_mode_t mode;
+    bool start_present;
+    uint32_t start_address;
+    bool fill_given;
+    uint32_t fill_value;
+    bool keep_fill;
+    int positional_count;
+    const char *input_path;
+    const char *output_path;
+};
+
+// The output file, while a failed write should remove it.
+static const char *output_to_remove = nullptr;
+
+// ---------------------------------------------------------------------------
+// Ways out
+
+[[noreturn]] __attribute__((format(printf, 1, 2))) static void usage_error(const char *format, ...)
+{
+    printf("\n\nUSAGE: tesslar-hex [<options>] <input .bin file> <output .hex file>");
+    printf("\n\twhere: <options> can be");
+    printf("\n\t\t--address <value>\t-\tIHEX address of the first input byte (default 0)");
+    printf("\n\t\t--record-bytes <n>\t-\tdata bytes per record, 1 to 255 (default 32)");
+    printf("\n\t\t--mode <mode>\t\t-\taddress records: 16bit, segment or linear (default linear)");
+    printf("\n\t\t--start <value>\t\t-\tstart address to record (not with --mode 16bit)");
+    printf("\n\t\t--fill <value>\t\t-\tbyte whose runs at the start of a record are left out (default 0xFF)");
+    printf("\n\t\t--keep-fill\t\t-\twrite every byte, leave nothing out\n\n");
+    printf("\nERROR: ");
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
+    printf("\n\n");
+    exit(1);
+}
+
+[[noreturn]] __attribute__((format(printf, 1, 2))) static void fatal_error(const char *format, ...)
+{
+    // A half-written IHEX file must not be left for a later step to flash.
+    if (output_to_remove != nullptr)
+        remove(output_to_remove);
+    printf("\nERROR: ");
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
+    printf("\n\n");
+    exit(1);
+}
+
+// ---------------------------------------------------------------------------
+// Command line
+
+static uint32_t read_value(const char *text, const char *bad_message)
+{
+    const char *end;
+    uint64_t value = qkit_parse_unsigned(text, &end);
+    if (*end != '\0')
+        usage_error("%s", bad_message);
+    return uint32_t(value);
+}
+
+static const char *mode_name(ihex_address_mode_t mode)
+{
+    return mode == IHEX_ADDRESS_MODE_16BIT ? "16bit" : mode == IHEX_ADDRESS_MODE_SEGMENT ? "segment" : "linear";
+}
+
+// The highest address each mode can express.
+static uint32_t mode_limit(ihex_address_mode_t mode)
+{
+    return mode == IHEX_ADDRESS_MODE_16BIT ? 0xFFFF : mode == IHEX_ADDRESS_MODE_SEGMENT ? 0xFFFFF : 0xFFFFFFFF;
+}
+
+static void read_command_line(int argc, char **argv, hex_options_t *options)
+{
+    *options = hex_options_t{0, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0, false, 0xFF, false, 0, nullptr, nullptr};
+
+    for (int i = 1; i < argc; i++) {
+        const char *argument = argv[i];
+        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        bool takes_value = strcmp(argument, "--address") == 0 || strcmp(argument, "--record-bytes") == 0 ||
+                           strcmp(argument, "--mode") == 0 || strcmp(argument, "--start") == 0 ||
+                           strcmp(argument, "--fill") == 0;
+        if (takes_value) {
+            if (value == nullptr)
+                usage_error("missing value for %s", argument);
+            i++;
+        }
+
+        if (strcmp(argument, "--address") == 0) {
+            options->address = read_value(value, "invalid value for --address");
+        } else if (strcmp(argument, "--record-bytes") == 0) {
+            const char *end;
+            uint64_t n = qkit_parse_unsigned(value, &end);
+            if (*end != '\0' || n < 1 || n > 255)
+                usage_error("invalid value for --record-bytes. Must be 1 to 255");
+            options->record_bytes = uint32_t(n);
+        } else if (strcmp(argument, "--mode") == 0) {
+            if (strcmp(value, "16bit") == 0)
+                options->mode = IHEX_ADDRESS_MODE_16BIT;
+            else if (strcmp(value, "segment") == 0)
+                options->mode = IHEX_ADDRESS_MODE_SEGMENT;
+            else if (strcmp(value, "linear") == 0)
+                options->mode = IHEX_ADDRESS_MODE_LINEAR;
+            else
+                usage_error("invalid value for --mode. Must be 16bit, segment or linear");
+        } else if (strcmp(argument, "--start") == 0) {
+            options->start_address = read_value(value, "invalid value for --start");
+            options->start_present = true;
+        } else if (strcmp(argument, "--fill") == 0) {
+            const char *end;
+            uint64_t fill = qkit_parse_unsigned(value, &end);
+            if (*end != '\0' || fill > 0xFF)
+                usage_error("invalid value for --fill. Must be 0 to 255");
+            options->fill_value = uint32_t(fill);
+            options->fill_given = true;
+        } else if (strcmp(argument, "--keep-fill") == 0) {
+            options->keep_fill = true;
+        } else if (argument[0] == '-') {
+            usage_error("unknown argument '%s'", argument);
+        } else if (options->positional_count == 0) {
+            options->input_path = argument;
+            options->positional_count++;
+        } else if (options->positional_count == 1) {
+            options->output_path = argument;
+            options->positional_count++;
+        } else {
+            usage_error("extra argument '%s'", argument);
+        }
+    }
+
+    if (options->positional_count == 0)
+        usage_error("missing input file");
+    if (options->positional_count == 1)
+        usage_error("missing output file");
+    if (options->fill_given && options->keep_fill)
+        usage_error("--fill and --keep-fill exclude each other");
+    if (options->start_present && options->mode == IHEX_ADDRESS_MODE_16BIT)
+        usage_error("--start needs --mode segment or linear: the 16bit mode has no start address record");
+    if (options->start_present && options->mode == IHEX_ADDRESS_MODE_SEGMENT && options->start_address > 0xFFFFF)
+        usage_error("invalid value for --start. The segment mode reaches 000FFFFFh");
+}
+
+// ---------------------------------------------------------------------------
+// Input
+
+// Reads the whole input into one heap block; *size receives its length.
+static uint8_t *read_input(const char *path, uint64_t *size)
+{
+    printf("\nInput file: %s", path);
+    std::error_code error;
+    FILE *input = std::filesystem::is_directory(path, error) ? nullptr : fopen(path, "rb");
+    if (input == nullptr)
+        fatal_error("cannot open input file: '%s'", path);
+
+    size_t capacity = 1 << 16, used = 0;
+    uint8_t *data = static_cast<uint8_t *>(malloc(capacity));
+    for (;;) {
+        if (data == nullptr)
+            fatal_error("cannot allocate memory");
+        used += fread(data + used, 1, capacity - used, input);
+        if (used < capacity)
+            break;
+        capacity *= 2;
+        data = static_cast<uint8_t *>(realloc(data, capacity));
+    }
+    if (ferror(input))
+        fatal_error("cannot read input file: '%s'", path);
+    fclose(input);
+    *size = used;
+    return data;
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+static void write_line(const char *line, FILE *output, const char *path)
+{
+    size_t length = strlen(line);
+    if (fwrite(line, 1, length, output) != length)
+        fatal_error("cannot write output file: '%s'", path);
+}
+
+// Drives the writer over the input as one block and writes each line as it
+// comes. Returns the writer, for its counters.
+static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data, uint64_t size)
+{
+    printf("\nOutput file: %s", options->output_path);
+    printf("\nAddress mode: %s", mode_name(options->mode));
+    if (size == 0)
+        printf("\nAddress range: empty");
+    else
+        printf("\nAddress range: %08Xh - %08llXh", options->address,
+               static_cast<unsigned long long>(options->address + size - 1));
+    if (size != 0 && options->address + size - 1 > mode_limit(options->mode))
+        fatal_error("the input ends beyond %08Xh, the highest address of the %s mode", mode_limit(options->mode),
+                    mode_name(options->mode));
+
+    std::error_code error;
+    bool existed = std::filesystem::exists(options->output_path, error);
+    FILE *output = fopen(options->output_path, "wb");
+    if (output == nullptr)
+        fatal_error("cannot open output file: '%s'", options->output_path);
+    // Only a regular file is removed on failure: never a device, and never a
+    // file that was there before this run.
+    if (!existed && std::filesystem::is_regular_file(options->output_path, error))
+        output_to_remove = options->output_path;
+
+    ihex_writer_t writer;
+    ihex_writer_init(&writer);
+    writer.address_mode = options->mode;
+    writer.max_record_bytes = uint8_t(options->record_bytes);
+    writer.skip_fill = options->keep_fill ? 0 : 1;
+    writer.fill_value = uint8_t(options->fill_value);
+    writer.start_address_present = options->start_present ? 1 : 0;
+    writer.start_address = options->start_address;
+    writer.data = data;
+    writer.address = options->address;
+    writer.remaining = uint32_t(size);
+
+    char line[16 + 2 * 255];
+    for (;;) {
+        int result = ihex_write_line(&writer, line, 1);
+        if (result == IHEX_WRITE_START_ADDRESS_DROPPED)
+            continue;
+        write_line(line, output, options->output_path);
+        if (result == IHEX_WRITE_END_OF_BLOCK)
+            break;
+    }
+    if (fflush(output) != 0 || ferror(output))
+        fatal_error("cannot write output file: '%s'", options->output_path);
+    if (fclose(output) != 0)
+        fatal_error("cannot write output file: '%s'", options->output_path);
+    output_to_remove = nullptr;
+    return writer;
+}
+
+// ---------------------------------------------------------------------------
+
+int main(int argc, char **argv)
+{
+    hex_options_t options;
+    printf("\nTESSLAR-HEX %s.\n", version);
+    read_command_line(argc, argv, &options);
+
+    uint64_t size;
+    uint8_t *data = read_input(options.input_path, &size);
+    ihex_writer_t writer = write_hex(&options, data, size);
+    free(data);
+
+    printf("\nWrote %u lines, %u data bytes", writer.line_count, writer.data_byte_count);
+    printf("\n\n");
+    return 0;
+}
