@@ -5,7 +5,46 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 namespace {
+
+// Large pages make the first touch of a big buffer one fault per 2 MiB
+// instead of one per 4 KiB; the hint is only a hint.
+constexpr size_t large_page = size_t(2) << 20;
+
+void *alloc_aligned(size_t alignment, uint64_t size)
+{
+    uint64_t rounded = (size + alignment - 1) / alignment * alignment;
+    if (rounded == 0 || rounded > SIZE_MAX)
+        return nullptr;
+    void *p = aligned_alloc(alignment, size_t(rounded));
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (p != nullptr && rounded >= large_page)
+        madvise(p, size_t(rounded), MADV_HUGEPAGE);
+#endif
+    return p;
+}
+
+// Small sections live in blocks of pool_block_size bytes aligned to their
+// size, so a section finds its block by masking its address. A block keeps
+// the count of its live sections and is freed when that drops to zero.
+constexpr size_t pool_block_size = size_t(8) << 20;
+constexpr size_t small_section_limit = 4096;
+
+struct pool_block_t {
+    size_t live;
+    size_t used; // bytes handed out, this header included
+};
+
+pool_block_t *current_block = nullptr;
+
+pool_block_t *block_of(data_section_t *section)
+{
+    return reinterpret_cast<pool_block_t *>(reinterpret_cast<uintptr_t>(section) & ~(pool_block_size - 1));
+}
 
 constexpr size_t index_stride = 4;
 constexpr size_t recent_slots = sizeof(data_section_list_t{}.recent) / sizeof(data_section_t *);
@@ -40,6 +79,51 @@ data_section_t *search_index(const data_section_list_t *list, uint32_t address)
 }
 
 } // namespace
+
+data_section_t *data_section_alloc(uint32_t size)
+{
+    size_t bytes = (sizeof(data_section_t) + size + 7) & ~size_t(7);
+    if (size > small_section_limit) {
+        // large ones on their own; data_section_free tells the kinds by size
+        return static_cast<data_section_t *>(data_sections_alloc_bulk(bytes));
+    }
+    if (current_block == nullptr || current_block->used + bytes > pool_block_size) {
+        if (current_block != nullptr && current_block->live == 0) {
+            current_block->used = sizeof(pool_block_t);
+        } else {
+            current_block = static_cast<pool_block_t *>(alloc_aligned(pool_block_size, pool_block_size));
+            if (current_block == nullptr)
+                return nullptr;
+            current_block->live = 0;
+            current_block->used = (sizeof(pool_block_t) + 15) & ~size_t(15);
+        }
+    }
+    data_section_t *section =
+        reinterpret_cast<data_section_t *>(reinterpret_cast<uint8_t *>(current_block) + current_block->used);
+    current_block->used += bytes;
+    current_block->live++;
+    return section;
+}
+
+void data_section_free(data_section_t *section)
+{
+    if (section->size > small_section_limit) {
+        free(section);
+        return;
+    }
+    pool_block_t *block = block_of(section);
+    if (--block->live == 0) {
+        if (block == current_block)
+            block->used = (sizeof(pool_block_t) + 15) & ~size_t(15);
+        else
+            free(block);
+    }
+}
+
+void *data_sections_alloc_bulk(uint64_t size)
+{
+    return alloc_aligned(size >= large_page ? large_page : 64, size);
+}
 
 void data_sections_list_init(data_section_list_t *list)
 {
@@ -117,7 +201,7 @@ data_section_t *data_sections_consolidate(data_section_t *sections)
             after = after->next;
         }
 
-        data_section_t *s = static_cast<data_section_t *>(malloc(sizeof(data_section_t) + run_size));
+        data_section_t *s = data_section_alloc(run_size);
         assert(s);
         s->address = run_start;
         s->size = run_size;
@@ -128,7 +212,7 @@ data_section_t *data_sections_consolidate(data_section_t *sections)
             memcpy(out, data_section_bytes(old), old->size);
             out += old->size;
             sections = old->next;
-            free(old);
+            data_section_free(old);
         }
 
         if (result_tail == nullptr)

@@ -20,6 +20,21 @@ inline uint8_t *data_section_bytes(data_section_t *section)
 }
 
 /*
+ * Memory for sections. A section is allocated and freed one by one, but the
+ * small ones (one per data record, millions in a large file) are carved from
+ * large blocks that go back to the C heap once every section in them is
+ * freed: no per-allocation overhead and few page faults.
+ * data_section_alloc returns null when memory is exhausted.
+ */
+data_section_t *data_section_alloc(uint32_t size);
+void data_section_free(data_section_t *section);
+
+// A large buffer (a region or an image) from the C heap, aligned so that the
+// system can back it with large pages; release it with free(). Null when
+// memory is exhausted.
+void *data_sections_alloc_bulk(uint64_t size);
+
+/*
  * A list of sections in ascending address order, with what it takes to find
  * the place of an out-of-order section quickly. Appending at the tail and
  * inserting before the head cost nothing; other insertions start from the

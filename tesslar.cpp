@@ -257,7 +257,7 @@ static void read_input(const conversion_options_t *options, ihex_reader_t *reade
         if (address + length - 1 > options->top_address)
             length = options->top_address - address + 1;
 
-        data_section_t *new_line = static_cast<data_section_t *>(malloc(sizeof(data_section_t) + length));
+        data_section_t *new_line = data_section_alloc(length);
         assert(new_line);
         new_line->address = address;
         new_line->size = length;
@@ -278,7 +278,7 @@ static void free_sections(data_section_t *sections)
 {
     while (sections != nullptr) {
         data_section_t *next = sections->next;
-        free(sections);
+        data_section_free(sections);
         sections = next;
     }
 }
@@ -360,7 +360,7 @@ static void write_image(const conversion_options_t *options, data_section_t *reg
 
     fflush(stdout);
     uint64_t rounded_size = (image_size + 3) & ~uint64_t(3);
-    uint8_t *image = static_cast<uint8_t *>(malloc(rounded_size));
+    uint8_t *image = static_cast<uint8_t *>(data_sections_alloc_bulk(rounded_size));
     if (image == nullptr) {
         free_sections(regions);
         fatal_error(0, "cannot allocate memory");
@@ -380,7 +380,7 @@ static void write_image(const conversion_options_t *options, data_section_t *reg
             memcpy(image, bytes + dropped, region->size - dropped);
         }
         regions = region->next;
-        free(region);
+        data_section_free(region);
     }
 
     if (fwrite(image, 1, image_size, output) != image_size) {

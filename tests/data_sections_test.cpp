@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -12,7 +13,7 @@ namespace {
 
 data_section_t *make_section(uint32_t address, uint32_t size, uint8_t first_byte)
 {
-    data_section_t *s = static_cast<data_section_t *>(malloc(sizeof(data_section_t) + size));
+    data_section_t *s = data_section_alloc(size);
     s->address = address;
     s->size = size;
     s->next = nullptr;
@@ -25,7 +26,7 @@ void free_list(data_section_t *s)
 {
     while (s != nullptr) {
         data_section_t *next = s->next;
-        free(s);
+        data_section_free(s);
         s = next;
     }
 }
@@ -98,6 +99,27 @@ TEST(Insert, InterleavedAscendingStreams)
     for (uint32_t i = 0; i < 3000; i++)
         addresses.push_back((i % 3) * 0x100000 + (i / 3) * 16);
     check_order(addresses);
+}
+
+TEST(SectionMemory, ManyBlocksFreedInAnyOrderKeepTheirBytes)
+{
+    // about 40 MiB of small sections spread over several blocks, some large
+    // ones between them; freed out of order (the leak checkers see the rest)
+    std::vector<data_section_t *> sections;
+    for (uint32_t i = 0; i < 600000; i++) {
+        uint32_t size = i % 1000 == 0 ? 5000 + i % 7 : i % 97;
+        data_section_t *s = make_section(i, size, uint8_t(i));
+        ASSERT_NE(s, nullptr);
+        ASSERT_EQ(reinterpret_cast<uintptr_t>(s) % 8, 0u);
+        sections.push_back(s);
+    }
+    std::mt19937 random(7);
+    std::shuffle(sections.begin(), sections.end(), random);
+    for (data_section_t *s : sections) {
+        for (uint32_t i = 0; i < s->size; i++)
+            ASSERT_EQ(data_section_bytes(s)[i], uint8_t(s->address + i));
+        data_section_free(s);
+    }
 }
 
 struct region_t {
