@@ -1,6 +1,7 @@
 // data_sections.cpp: ordered insertion and consolidation of data sections.
 #include "data_sections.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +23,7 @@ void *alloc_aligned(size_t alignment, uint64_t size)
         return nullptr;
     void *p = aligned_alloc(alignment, size_t(rounded));
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    if (p != nullptr && rounded >= large_page)
+    if (p != nullptr && alignment % large_page == 0)
         madvise(p, size_t(rounded), MADV_HUGEPAGE);
 #endif
     return p;
@@ -32,7 +33,7 @@ void *alloc_aligned(size_t alignment, uint64_t size)
 // size, so a section finds its block by masking its address. A block keeps
 // the count of its live sections and is freed when that drops to zero.
 constexpr size_t pool_block_size = size_t(8) << 20;
-constexpr size_t small_section_limit = 4096;
+constexpr size_t small_section_limit = size_t(1) << 20;
 
 struct pool_block_t {
     size_t live;
@@ -46,38 +47,39 @@ pool_block_t *block_of(data_section_t *section)
     return reinterpret_cast<pool_block_t *>(reinterpret_cast<uintptr_t>(section) & ~(pool_block_size - 1));
 }
 
-constexpr size_t index_stride = 4;
-constexpr size_t recent_slots = sizeof(data_section_list_t{}.recent) / sizeof(data_section_t *);
+// A run of sections in address order, with ties ordered last arrival first.
+struct run_t {
+    data_section_t *head;
+    data_section_t *tail;
+    size_t length;
+};
 
-// Samples every index_stride-th section of the list into a new index.
-void rebuild_index(data_section_list_t *list)
+// Merges two runs that arrived one after the other, `later` after
+// `earlier`. On equal addresses the later arrival goes first.
+run_t merge_runs(run_t earlier, run_t later)
 {
-    free(list->index);
-    list->index_count = 0;
-    list->walked = 0;
-    list->index = static_cast<data_section_t **>(malloc((list->count / index_stride + 1) * sizeof(data_section_t *)));
-    if (list->index == nullptr)
-        return; // no index: the walks start from the head or a recent section
-    size_t i = 0;
-    for (data_section_t *s = list->head; s != nullptr; s = s->next, i++)
-        if (i % index_stride == 0)
-            list->index[list->index_count++] = s;
-}
-
-// The last indexed section whose address is below `address`, or null.
-data_section_t *search_index(const data_section_list_t *list, uint32_t address)
-{
-    size_t low = 0, high = list->index_count; // answer lies in [low, high)
-    while (low < high) {
-        size_t mid = low + (high - low) / 2;
-        if (list->index[mid]->address < address)
-            low = mid + 1;
-        else
-            high = mid;
+    run_t merged{nullptr, nullptr, earlier.length + later.length};
+    // Blocks that do not interleave are joined as they are.
+    if (earlier.tail->address < later.head->address) {
+        earlier.tail->next = later.head;
+        return {earlier.head, later.tail, merged.length};
     }
-    return low == 0 ? nullptr : list->index[low - 1];
+    if (later.tail->address <= earlier.head->address) {
+        later.tail->next = earlier.head;
+        return {later.head, earlier.tail, merged.length};
+    }
+    data_section_t **link = &merged.head;
+    data_section_t *a = earlier.head, *b = later.head;
+    while (a != nullptr && b != nullptr) {
+        data_section_t **taken = b->address <= a->address ? &b : &a;
+        *link = *taken;
+        link = &(*taken)->next;
+        *taken = (*taken)->next;
+    }
+    *link = a != nullptr ? a : b;
+    merged.tail = a != nullptr ? earlier.tail : later.tail;
+    return merged;
 }
-
 } // namespace
 
 data_section_t *data_section_alloc(uint32_t size)
@@ -122,69 +124,141 @@ void data_section_free(data_section_t *section)
 
 void *data_sections_alloc_bulk(uint64_t size)
 {
-    return alloc_aligned(size >= large_page ? large_page : 64, size);
+    // From 1 MiB on, rounding up to whole large pages wastes less than half.
+    return alloc_aligned(size >= large_page / 2 ? large_page : 64, size);
 }
 
 void data_sections_list_init(data_section_list_t *list)
 {
-    memset(list, 0, sizeof *list);
+    list->head = nullptr;
+    list->tail = nullptr;
+    list->in_order = true;
 }
 
-void data_sections_insert(data_section_list_t *list, data_section_t *section)
+void data_sections_append(data_section_list_t *list, data_section_t *section)
 {
-    uint32_t address = section->address;
-    list->recent[list->recent_next++ % recent_slots] = section;
-    list->count++;
-
-    if (list->head == nullptr) {
-        section->next = nullptr;
-        list->head = list->tail = section;
-        return;
-    }
-    if (list->tail->address < address) {
-        section->next = nullptr;
-        list->tail->next = section;
-        list->tail = section;
-        return;
-    }
-    if (list->head->address >= address) {
-        section->next = list->head;
+    section->next = nullptr;
+    if (list->tail == nullptr) {
         list->head = section;
-        return;
+    } else {
+        // a tie goes in front of the earlier section: out of order too
+        list->in_order = list->in_order && list->tail->address < section->address;
+        list->tail->next = section;
     }
-
-    // Somewhere in the middle: start from the closest known section below
-    // the new address, then walk on to the last one below it.
-    data_section_t *before = list->head;
-    for (data_section_t *candidate : list->recent)
-        if (candidate != nullptr && candidate != section && candidate->address < address &&
-            candidate->address > before->address)
-            before = candidate;
-    if (list->index != nullptr) {
-        data_section_t *indexed = search_index(list, address);
-        if (indexed != nullptr && indexed->address > before->address)
-            before = indexed;
-    }
-    size_t steps = 0;
-    while (before->next->address < address) {
-        before = before->next;
-        steps++;
-    }
-    section->next = before->next;
-    before->next = section;
-
-    // Rebuilding costs one pass over the list; do it once the walks since
-    // the last one have cost as much.
-    list->walked += steps;
-    if (list->walked > list->count / 2 + 64)
-        rebuild_index(list);
+    list->tail = section;
 }
 
-void data_sections_list_done(data_section_list_t *list)
+// Shuffled input has short runs, and merging them chases pointers all over
+// memory. Sorting an array is cheaper then: the sections are entered last
+// arrival first and sorted stably by address (a radix sort, 11 bits a pass),
+// so a tie puts the later one first. Returns false when the arrays cannot be
+// had.
+bool sort_through_array(data_section_list_t *list, size_t count)
 {
-    free(list->index);
-    list->index = nullptr;
-    list->index_count = 0;
+    struct entry_t {
+        uint32_t address;
+        data_section_t *section;
+    };
+    constexpr unsigned digit_bits = 11;
+    constexpr size_t digits = size_t(1) << digit_bits;
+    entry_t *block = static_cast<entry_t *>(data_sections_alloc_bulk(2 * count * sizeof(entry_t)));
+    if (block == nullptr)
+        return false;
+    entry_t *entries = block, *other = block + count;
+    size_t i = count;
+    for (data_section_t *s = list->head; s != nullptr; s = s->next)
+        entries[--i] = {s->address, s};
+    for (unsigned shift = 0; shift < 32; shift += digit_bits) {
+        size_t starts[digits] = {};
+        for (i = 0; i < count; i++)
+            starts[(entries[i].address >> shift) & (digits - 1)]++;
+        size_t total = 0;
+        for (size_t &start : starts) {
+            size_t n = start;
+            start = total;
+            total += n;
+        }
+        for (i = 0; i < count; i++)
+            other[starts[(entries[i].address >> shift) & (digits - 1)]++] = entries[i];
+        std::swap(entries, other);
+    }
+
+    // Move every section to new memory in address order, so that what
+    // follows walks memory front to back instead of jumping about.
+    data_section_list_t sorted;
+    data_sections_list_init(&sorted);
+    for (i = 0; i < count; i++) {
+        if (i + 8 < count)
+            __builtin_prefetch(entries[i + 8].section);
+        data_section_t *old = entries[i].section;
+        data_section_t *moved = data_section_alloc(old->size);
+        if (moved == nullptr) {
+            // out of memory: link the rest where they are
+            for (; i < count; i++)
+                data_sections_append(&sorted, entries[i].section);
+            break;
+        }
+        memcpy(moved, old, sizeof(data_section_t) + old->size);
+        data_section_free(old);
+        data_sections_append(&sorted, moved);
+    }
+    *list = sorted;
+    free(block);
+    return true;
+}
+
+void data_sections_list_finish(data_section_list_t *list)
+{
+    if (list->in_order)
+        return;
+    // Count the runs, and the runs that begin below the run before them:
+    // where nearly all do (descending records, blocks in reverse order) the
+    // runs only need relinking.
+    size_t count = 0, runs = 0, falling = 0;
+    uint32_t run_start = list->head->address;
+    for (data_section_t *s = list->head; s != nullptr; s = s->next) {
+        count++;
+        if (s->next == nullptr || s->address >= s->next->address) {
+            runs++;
+            if (s->next != nullptr) {
+                falling += s->next->address < run_start;
+                run_start = s->next->address;
+            }
+        }
+    }
+    bool shuffled = runs > count / 16 && runs > 64 && falling < runs - runs / 16;
+    if (shuffled && sort_through_array(list, count)) {
+        list->in_order = true;
+        return;
+    }
+    // Natural merge sort: cut the arrival order into ascending runs and keep
+    // a stack of runs whose lengths at least double downwards, merging the
+    // top two whenever that fails. Each section takes part in at most
+    // log2(n) real merges; runs that do not interleave are only relinked.
+    run_t stack[72];
+    size_t depth = 0;
+    data_section_t *next = list->head;
+    while (next != nullptr) {
+        run_t run{next, next, 1};
+        while (run.tail->next != nullptr && run.tail->address < run.tail->next->address) {
+            run.tail = run.tail->next;
+            run.length++;
+        }
+        next = run.tail->next;
+        run.tail->next = nullptr;
+        stack[depth++] = run;
+        while (depth >= 2 && stack[depth - 2].length <= 2 * stack[depth - 1].length) {
+            stack[depth - 2] = merge_runs(stack[depth - 2], stack[depth - 1]);
+            depth--;
+        }
+    }
+    while (depth >= 2) {
+        stack[depth - 2] = merge_runs(stack[depth - 2], stack[depth - 1]);
+        depth--;
+    }
+    list->head = stack[0].head;
+    list->tail = stack[0].tail;
+    list->in_order = true;
 }
 
 data_section_t *data_sections_consolidate(data_section_t *sections)

@@ -21,7 +21,8 @@ inline uint8_t *data_section_bytes(data_section_t *section)
 
 /*
  * Memory for sections. A section is allocated and freed one by one, but the
- * small ones (one per data record, millions in a large file) are carved from
+ * small ones (one per data record, millions in a large file, and regions up
+ * to 1 MiB) are carved from
  * large blocks that go back to the C heap once every section in them is
  * freed: no per-allocation overhead and few page faults.
  * data_section_alloc returns null when memory is exhausted.
@@ -35,37 +36,28 @@ void data_section_free(data_section_t *section);
 void *data_sections_alloc_bulk(uint64_t size);
 
 /*
- * A list of sections in ascending address order, with what it takes to find
- * the place of an out-of-order section quickly. Appending at the tail and
- * inserting before the head cost nothing; other insertions start from the
- * closest of a few recently inserted sections or of a sorted sample of the
- * list, which is rebuilt when the walks from it grow long.
+ * A list of sections being built in ascending address order. Sections are
+ * linked in as they arrive; as long as each one lies above the one before,
+ * the list is in order already. Otherwise data_sections_list_finish puts it
+ * in order: by address, and of sections with the same address the one that
+ * arrived last first, exactly where inserting each section after the last
+ * one whose address is below its own would have put it. Runs that arrived in
+ * order (the blocks of a merged file) are joined without being walked.
  */
 struct data_section_list_t {
     data_section_t *head;
     data_section_t *tail;
-    size_t count;
-    // The last few sections inserted: merged files come as ascending runs,
-    // so the next section usually goes right after one of them.
-    data_section_t *recent[8];
-    unsigned recent_next;
-    // Every index_stride-th section of the list, ascending; null until the
-    // first walk that needs it.
-    data_section_t **index;
-    size_t index_count;
-    // Steps walked since the index was built.
-    size_t walked;
+    bool in_order; // every section so far lies above the one before it
 };
 
 // An empty list.
 void data_sections_list_init(data_section_list_t *list);
 
-// Links `section` in after the last section whose address is below its own
-// (so before every section with the same address or a higher one).
-void data_sections_insert(data_section_list_t *list, data_section_t *section);
+// Links `section` in at the end.
+void data_sections_append(data_section_list_t *list, data_section_t *section);
 
-// Frees the search helpers; the sections stay, from list->head on.
-void data_sections_list_done(data_section_list_t *list);
+// Puts the list in address order; list->head and list->tail then give it.
+void data_sections_list_finish(data_section_list_t *list);
 
 // Merges every run of sections in which each one begins exactly where the
 // one before it ends into one new section, frees all the old sections, and

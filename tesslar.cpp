@@ -262,13 +262,13 @@ static void read_input(const conversion_options_t *options, ihex_reader_t *reade
         new_line->address = address;
         new_line->size = length;
         memcpy(data_section_bytes(new_line), data, length);
-        data_sections_insert(sections, new_line);
+        data_sections_append(sections, new_line);
     }
 
     if (!end_of_file_seen)
         printf("\nWARNING: End-of-file record not detected");
     fclose(input);
-    data_sections_list_done(sections);
+    data_sections_list_finish(sections);
 }
 
 // ---------------------------------------------------------------------------

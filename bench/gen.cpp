@@ -1,5 +1,5 @@
 // gen: writes the benchmark's IHEX workloads, the same bytes on every run.
-//   gen SHAPE MIB RECORD_BYTES OUT
+//   gen SHAPE BYTES RECORD_BYTES OUT
 // SHAPE: ascending, reversed-blocks (64 KiB blocks in reverse order, each
 // ascending inside), descending, random (record order shuffled), sparse
 // (eight 256 KiB regions spread over 64 MiB, from 1 MiB on).
@@ -59,11 +59,11 @@ void put_data(writer_t *w, uint32_t address, const uint8_t *data, uint32_t n)
 int main(int argc, char **argv)
 {
     if (argc != 5) {
-        fprintf(stderr, "usage: gen SHAPE MIB RECORD_BYTES OUT\n");
+        fprintf(stderr, "usage: gen SHAPE BYTES RECORD_BYTES OUT\n");
         return 2;
     }
     const char *shape = argv[1];
-    uint64_t size = uint64_t(strtoul(argv[2], nullptr, 0)) << 20;
+    uint64_t size = strtoull(argv[2], nullptr, 0);
     uint32_t record = uint32_t(strtoul(argv[3], nullptr, 0));
     writer_t w{fopen(argv[4], "wb"), 0, false};
     if (w.out == nullptr || record == 0 || record > 255) {

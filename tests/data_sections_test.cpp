@@ -51,8 +51,8 @@ void check_order(const std::vector<uint32_t> &addresses)
     data_section_list_t list;
     data_sections_list_init(&list);
     for (size_t i = 0; i < addresses.size(); i++)
-        data_sections_insert(&list, make_section(addresses[i], uint32_t(i), 0));
-    data_sections_list_done(&list);
+        data_sections_append(&list, make_section(addresses[i], uint32_t(i), 0));
+    data_sections_list_finish(&list);
 
     std::vector<int> got;
     data_section_t *last = nullptr;
@@ -91,6 +91,19 @@ TEST(Insert, RandomOrderWithManyTies)
             a = random() % (round % 2 == 0 ? 64 : 100000);
         check_order(addresses);
     }
+}
+
+TEST(Insert, FewLongRunsThatInterleave)
+{
+    // long ascending runs at random places: merged rather than sorted whole
+    std::mt19937 random(99);
+    std::vector<uint32_t> addresses;
+    for (int run = 0; run < 40; run++) {
+        uint32_t at = random() % 5000;
+        for (int i = 0; i < 200; i++)
+            addresses.push_back(at + uint32_t(i) * (1 + random() % 3));
+    }
+    check_order(addresses);
 }
 
 TEST(Insert, InterleavedAscendingStreams)

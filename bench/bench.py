@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""Times tesslar, objcopy and srec_cat on the same IHEX files, alternating run
+by run, checks that their images agree and prints a Markdown table of
+medians."""
+import argparse
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+MiB = 1 << 20
+# name, generator shape, image bytes, bytes per record
+FULL = [
+    ("32 MiB, 16-byte records", "ascending", 32 * MiB, 16),
+    ("32 MiB, 32-byte records", "ascending", 32 * MiB, 32),
+    ("8 MiB, 255-byte records", "ascending", 8 * MiB, 255),
+    ("32 MiB, 64 KiB blocks reversed", "reversed-blocks", 32 * MiB, 16),
+    ("4 MiB, descending records", "descending", 4 * MiB, 16),
+    ("4 MiB, ascending", "ascending", 4 * MiB, 16),
+    ("200 000 records, random order", "random", 3200000, 16),
+    ("200 000 records, ascending", "ascending", 3200000, 16),
+    ("sparse: 8 regions over 64 MiB", "sparse", 64 * MiB, 16),
+    ("scaling: 1 MiB", "ascending", 1 * MiB, 16),
+    ("scaling: 4 MiB", "ascending", 4 * MiB, 16),
+    ("scaling: 16 MiB", "ascending", 16 * MiB, 16),
+    ("scaling: 64 MiB", "ascending", 64 * MiB, 16),
+]
+QUICK = [
+    ("4 MiB, 16-byte records", "ascending", 4 * MiB, 16),
+    ("4 MiB, 32-byte records", "ascending", 4 * MiB, 32),
+    ("2 MiB, 255-byte records", "ascending", 2 * MiB, 255),
+    ("4 MiB, 64 KiB blocks reversed", "reversed-blocks", 4 * MiB, 16),
+    ("1 MiB, descending records", "descending", 1 * MiB, 16),
+    ("1 MiB, ascending", "ascending", 1 * MiB, 16),
+    ("50 000 records, random order", "random", 800000, 16),
+    ("sparse: 8 regions over 16 MiB", "sparse", 16 * MiB, 16),
+]
+
+
+def timed(command, work):
+    """Wall seconds and peak RSS (KiB) of one run. GNU time reports the RSS:
+    a child of this process would count the interpreter's pages until exec."""
+    report = os.path.join(work, "rss.txt")
+    start = time.perf_counter()
+    status = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", report] + command,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    elapsed = time.perf_counter() - start
+    if status != 0:
+        sys.exit(f"failed: {' '.join(command)}")
+    with open(report) as f:
+        return elapsed, int(f.read().split()[-1])
+
+
+def lowest_address(tesslar, path):
+    info = subprocess.run([tesslar, "-i", path], stdout=subprocess.PIPE, text=True, check=True).stdout
+    return int(re.search(r"Region at ([0-9A-F]{8})h", info).group(1), 16)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tesslar", required=True)
+    parser.add_argument("--gen", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--runs", type=int, default=None)
+    args = parser.parse_args()
+    workloads = QUICK if args.quick else FULL
+    runs = args.runs or (3 if args.quick else 7)
+    srec_runs = max(3, runs // 2)
+
+    rows = []
+    for name, shape, size, record in workloads:
+        path = os.path.join(args.work, f"{shape}-{size}-{record}.hex")
+        if not os.path.exists(path):
+            subprocess.run([args.gen, shape, str(size), str(record), path], check=True)
+        text_mb = os.path.getsize(path) / 1e6
+        low = lowest_address(args.tesslar, path)
+        outs = {p: os.path.join(args.work, f"out-{p}.bin") for p in ("tesslar", "objcopy", "srec_cat")}
+        offset = ["--offset", f"-{low:#x}"] if low else []
+        commands = {
+            "tesslar": [args.tesslar] + offset + [path, outs["tesslar"]],
+            "objcopy": ["objcopy", "-I", "ihex", "-O", "binary", "--gap-fill", "0xFF", path, outs["objcopy"]],
+            "srec_cat": ["srec_cat", path, "-intel", "-o", outs["srec_cat"], "-binary"],
+        }
+        times = {p: [] for p in commands}
+        rss = {p: 0 for p in commands}
+        for r in range(runs):
+            for p in commands:
+                if p == "srec_cat" and r >= srec_runs:
+                    continue
+                seconds, peak = timed(commands[p], args.work)
+                times[p].append(seconds)
+                rss[p] = max(rss[p], peak)
+
+        # the images must agree; srec_cat's starts at address 0 and leaves
+        # gaps as zeros, so it is held against tesslar's zero-padded image
+        with open(outs["tesslar"], "rb") as f:
+            ours = f.read()
+        with open(outs["objcopy"], "rb") as f:
+            if f.read() != ours:
+                sys.exit(f"{name}: objcopy's image differs")
+        reference = os.path.join(args.work, "reference.bin")
+        subprocess.run([args.tesslar, "--pad", "0", path, reference], stdout=subprocess.DEVNULL, check=True)
+        with open(reference, "rb") as f, open(outs["srec_cat"], "rb") as g:
+            if f.read() != g.read():
+                sys.exit(f"{name}: srec_cat's image differs")
+
+        med = {p: statistics.median(times[p]) for p in commands}
+        rows.append((name, text_mb, len(ours), med, rss))
+        print(f"{name}: tesslar {med['tesslar']:.3f} s, objcopy {med['objcopy']:.3f} s, "
+              f"srec_cat {med['srec_cat']:.3f} s", file=sys.stderr)
+
+    print()
+    print(f"{platform.node()}: {os.cpu_count()} cores, {platform.platform()}; medians of {runs} runs "
+          f"({srec_runs} for srec_cat), programs alternating")
+    print()
+    print("| workload | input MB | tesslar s | MB/s | peak RSS / image | objcopy s | srec_cat s "
+          "| vs objcopy | vs srec_cat |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for name, text_mb, image, med, rss in rows:
+        t = med["tesslar"]
+        print(f"| {name} | {text_mb:.1f} | {t:.3f} | {text_mb / t:.0f} | {rss['tesslar'] * 1024 / image:.2f} "
+              f"({rss['tesslar'] / 1024:.0f} MiB) | {med['objcopy']:.3f} | {med['srec_cat']:.3f} "
+              f"| {med['objcopy'] / t:.1f}x | {med['srec_cat'] / t:.1f}x |")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
