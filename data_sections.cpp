@@ -90,15 +90,12 @@ data_section_t *data_section_alloc(uint32_t size)
         return static_cast<data_section_t *>(data_sections_alloc_bulk(bytes));
     }
     if (current_block == nullptr || current_block->used + bytes > pool_block_size) {
-        if (current_block != nullptr && current_block->live == 0) {
-            current_block->used = sizeof(pool_block_t);
-        } else {
-            current_block = static_cast<pool_block_t *>(alloc_aligned(pool_block_size, pool_block_size));
-            if (current_block == nullptr)
-                return nullptr;
-            current_block->live = 0;
-            current_block->used = (sizeof(pool_block_t) + 15) & ~size_t(15);
-        }
+        // A full block stays until its last section is freed.
+        current_block = static_cast<pool_block_t *>(alloc_aligned(pool_block_size, pool_block_size));
+        if (current_block == nullptr)
+            return nullptr;
+        current_block->live = 0;
+        current_block->used = (sizeof(pool_block_t) + 15) & ~size_t(15);
     }
     data_section_t *section =
         reinterpret_cast<data_section_t *>(reinterpret_cast<uint8_t *>(current_block) + current_block->used);
@@ -116,9 +113,8 @@ void data_section_free(data_section_t *section)
     pool_block_t *block = block_of(section);
     if (--block->live == 0) {
         if (block == current_block)
-            block->used = (sizeof(pool_block_t) + 15) & ~size_t(15);
-        else
-            free(block);
+            current_block = nullptr;
+        free(block);
     }
 }
 
