@@ -86,18 +86,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     }
 
     std::string out = read_file(log);
-    if (out.size() < 2 || out.compare(out.size() - 2, 2, "\n\n") != 0)
+    auto refuse = [&](const char *why) {
+        fprintf(stderr, "%s; status %d; standard output was:\n%s<end>\n", why, WEXITSTATUS(status), out.c_str());
         abort();
+    };
+    if (out.size() < 2 || out.compare(out.size() - 2, 2, "\n\n") != 0)
+        refuse("output does not end with a blank line");
     bool failed = WEXITSTATUS(status) == 1;
     if (failed != (out.find("\nERROR: ") != std::string::npos))
-        abort();
+        refuse("exit status and ERROR line disagree");
     size_t wrote = out.find("\nWrote ");
     if (!failed && wrote != std::string::npos) {
         unsigned long announced = strtoul(out.c_str() + wrote + 7, nullptr, 10);
         if (read_file(output).size() != announced)
-            abort();
+            refuse("output size differs from the announced byte count");
     }
     if (info && access(output.c_str(), F_OK) == 0)
-        abort(); // -i never writes
+        refuse("-i wrote an output file");
     return 0;
 }
