@@ -62,6 +62,11 @@ struct number_case_t {
     size_t used; // characters consumed
 };
 
+void PrintTo(const number_case_t &c, std::ostream *os)
+{
+    *os << '"' << c.text << '"';
+}
+
 class ParseUnsigned : public testing::TestWithParam<number_case_t> {};
 
 TEST_P(ParseUnsigned, ValueAndEnd)

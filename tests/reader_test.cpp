@@ -39,6 +39,11 @@ struct result_case_t {
     int result;
 };
 
+void PrintTo(const result_case_t &c, std::ostream *os)
+{
+    *os << '"' << c.line << "\" -> " << c.result;
+}
+
 class ResultCode : public testing::TestWithParam<result_case_t> {};
 
 TEST_P(ResultCode, OnFreshReader)

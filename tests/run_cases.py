@@ -161,11 +161,18 @@ def run_case(case, defines, program, data_dir, wrapper):
                 signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
                 resource.setrlimit(resource.RLIMIT_FSIZE, (int(file_limit), int(file_limit)))
 
+        expected_status = int(case.get("status", "0"))
+        if wrapper == ["valgrind"]:
+            # Memory errors end the run with status 99. A successful run must
+            # also free every block; runs that fail leave that to the process end.
+            leaks = "all" if expected_status == 0 else "none"
+            suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "valgrind.supp")
+            wrapper = ["valgrind", "-q", "--error-exitcode=99", "--leak-check=full", "--show-leak-kinds=all",
+                       f"--errors-for-leak-kinds={leaks}", f"--suppressions={suppressions}"]
         command = wrapper + [program] + shlex.split(case.get("args", ""))
         run = subprocess.run(command, cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              preexec_fn=limit_memory, timeout=600)
         problems = []
-        expected_status = int(case.get("status", "0"))
         if run.returncode != expected_status:
             problems.append(f"exit status {run.returncode}, expected {expected_status}; stderr: {show(run.stderr)}")
         if "stdout" in case:
@@ -200,7 +207,8 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--cases", required=True)
     parser.add_argument("--data", default=None, help="folder of data files (default: beside the cases)")
-    parser.add_argument("--wrapper", default="", help="command put before the program, e.g. valgrind")
+    parser.add_argument("--wrapper", default="", help="command put before the program; 'valgrind' runs memcheck "
+                             "with leak checks on the successful cases")
     parser.add_argument("--no-memory-limit", action="store_true",
                         help="skip the cases that limit memory (sanitizer builds reserve too much for them)")
     args = parser.parse_args()

@@ -252,6 +252,7 @@ TEST(Writer, SixteenBitModeKeepsOnlyTheLowAddressBits)
 TEST(Writer, AnEndedBlockWithMoreToComeChangesNothing)
 {
     ihex_writer_t w;
+    memset(&w, 0, sizeof w); // padding and upper_address too, for the memcmp
     ihex_writer_init(&w);
     ihex_writer_t before = w;
     char buffer[32] = "untouched";
