@@ -40,18 +40,25 @@ QUICK = [
 ]
 
 
-def timed(command, work):
-    """Wall seconds and peak RSS (KiB) of one run. GNU time reports the RSS:
-    a child of this process would count the interpreter's pages until exec."""
-    report = os.path.join(work, "rss.txt")
+def timed(command):
+    """Wall seconds of one run, the program started directly."""
     start = time.perf_counter()
-    status = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", report] + command,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    status = subprocess.call(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
     if status != 0:
         sys.exit(f"failed: {' '.join(command)}")
+    return elapsed
+
+
+def peak_rss(command, work):
+    """Peak RSS (KiB) of one run, from GNU time: a child of this process would
+    count the interpreter's pages until exec. Kept out of the timed runs so
+    that time's own start-up is not counted."""
+    report = os.path.join(work, "rss.txt")
+    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + command,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     with open(report) as f:
-        return elapsed, int(f.read().split()[-1])
+        return int(f.read().split()[-1])
 
 
 def lowest_address(tesslar, path):
@@ -85,15 +92,13 @@ def main():
             "objcopy": ["objcopy", "-I", "ihex", "-O", "binary", "--gap-fill", "0xFF", path, outs["objcopy"]],
             "srec_cat": ["srec_cat", path, "-intel", "-o", outs["srec_cat"], "-binary"],
         }
+        rss = {p: peak_rss(commands[p], args.work) for p in commands}
         times = {p: [] for p in commands}
-        rss = {p: 0 for p in commands}
         for r in range(runs):
             for p in commands:
                 if p == "srec_cat" and r >= srec_runs:
                     continue
-                seconds, peak = timed(commands[p], args.work)
-                times[p].append(seconds)
-                rss[p] = max(rss[p], peak)
+                times[p].append(timed(commands[p]))
 
         # the images must agree; srec_cat's starts at address 0 and leaves
         # gaps as zeros, so it is held against tesslar's zero-padded image

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,8 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     if (posix_spawn(&child, binary, &actions, nullptr, const_cast<char **>(argv.data()), environ) != 0)
         abort();
     posix_spawn_file_actions_destroy(&actions);
-    int status;
-    waitpid(child, &status, 0);
+    // libFuzzer's timer signal interrupts the wait now and then
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            abort();
     if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) {
         fprintf(stderr, "tesslar ended with status %d\n", status);
         abort();
