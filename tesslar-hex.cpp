@@ -9,7 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+
+#include <sys/stat.h>
 
 static const char *const version = "v1.02";
 
@@ -166,8 +167,12 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
 static uint8_t *read_input(const char *path, uint64_t *size)
 {
     printf("\nInput file: %s", path);
-    std::error_code error;
-    FILE *input = std::filesystem::is_directory(path, error) ? nullptr : fopen(path, "rb");
+    // A folder opens for reading but holds no bytes: refused like a file
+    // that cannot be opened.
+    FILE *input = fopen(path, "rb");
+    struct stat status;
+    if (input != nullptr && (fstat(fileno(input), &status) != 0 || S_ISDIR(status.st_mode)))
+        input = nullptr;
     if (input == nullptr)
         fatal_error("cannot open input file: '%s'", path);
 
@@ -214,14 +219,14 @@ static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data
         fatal_error("the input ends beyond %08Xh, the highest address of the %s mode", mode_limit(options->mode),
                     mode_name(options->mode));
 
-    std::error_code error;
-    bool existed = std::filesystem::exists(options->output_path, error);
+    struct stat status;
+    bool existed = stat(options->output_path, &status) == 0;
     FILE *output = fopen(options->output_path, "wb");
     if (output == nullptr)
         fatal_error("cannot open output file: '%s'", options->output_path);
     // Only a regular file is removed on failure: never a device, and never a
     // file that was there before this run.
-    if (!existed && std::filesystem::is_regular_file(options->output_path, error))
+    if (!existed && fstat(fileno(output), &status) == 0 && S_ISREG(status.st_mode))
         output_to_remove = options->output_path;
 
     ihex_writer_t writer;

@@ -11,7 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+
+#include <sys/stat.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -192,6 +193,8 @@ static const char *reader_message(int result)
 
 static bool read_line(char *line, FILE *input)
 {
+#include <sys/stat.h>
+
 #ifdef __GLIBC__
     // Only this thread reads the stream; the locking of fgets buys nothing.
     return fgets_unlocked(line, line_buffer_size, input) != nullptr;
@@ -218,8 +221,12 @@ static void read_input(const conversion_options_t *options, ihex_reader_t *reade
                        data_section_list_t *sections)
 {
     printf("\nInput file: %s\n", options->input_path);
-    std::error_code error;
-    FILE *input = std::filesystem::is_directory(options->input_path, error) ? nullptr : fopen(options->input_path, "r");
+    // A folder opens for reading here but holds no lines: it is refused as
+    // a file that cannot be opened.
+    FILE *input = fopen(options->input_path, "r");
+    struct stat status;
+    if (input != nullptr && (fstat(fileno(input), &status) != 0 || S_ISDIR(status.st_mode)))
+        input = nullptr;
     if (input == nullptr)
         fatal_error(0, "cannot open input file: '%s'", options->input_path);
     setvbuf(input, input_stream_buffer, _IOFBF, sizeof input_stream_buffer);
@@ -408,6 +415,8 @@ int main(int argc, char **argv)
     read_input(&options, &reader, line, data, &sections);
 
     data_section_t *regions = sections.head != nullptr ? data_sections_consolidate(sections.head) : nullptr;
+#include <sys/stat.h>
+
 #ifdef __GLIBC__
     // The per-record sections are gone; hand their memory back before the
     // image is built, so that the two never count together.
