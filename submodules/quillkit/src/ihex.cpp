@@ -31,6 +31,29 @@ constexpr hex_digit_table_t make_hex_digit_table()
 
 constexpr hex_digit_table_t hex_digits = make_hex_digit_table();
 
+// The same as 16-bit entries, one table per digit position of a byte: the
+// high digit's value shifted into place, the low digit's as it is, and bit 8
+// set for a non-digit. One OR then gives the byte, or bit 8 for a fault.
+constexpr uint32_t bad_digit = 0x100;
+
+struct hex_pair_tables_t {
+    uint16_t high[256];
+    uint16_t low[256];
+};
+
+constexpr hex_pair_tables_t make_hex_pair_tables()
+{
+    hex_pair_tables_t tables{};
+    for (int c = 0; c < 256; c++) {
+        uint8_t v = hex_digits.value[c];
+        tables.high[c] = v == not_a_digit ? bad_digit : uint16_t(v << 4);
+        tables.low[c] = v == not_a_digit ? bad_digit : v;
+    }
+    return tables;
+}
+
+constexpr hex_pair_tables_t hex_pairs = make_hex_pair_tables();
+
 // Reads the two digits of one byte at *p and advances past them. The second
 // character is only looked at when the first one is a digit, so a NUL in the
 // first place is never passed.
@@ -95,12 +118,22 @@ int ihex_parse_line(ihex_reader_t *reader, const char *line, uint32_t *address,
         reader->data_byte_count += count;
         uint32_t byte;
         if (data != nullptr) {
+            // The hot loop of a conversion. The low digit is read only once
+            // the high one is known to be a digit, so never past the NUL.
+#pragma GCC unroll 4
             for (uint32_t i = 0; i < count; i++) {
-                if (!read_byte(p, &byte))
+                uint32_t high = hex_pairs.high[p[2 * i]];
+                if (high & bad_digit)
                     return IHEX_RESULT_INVALID_LINE;
-                sum += byte;
+                byte = high | hex_pairs.low[p[2 * i + 1]];
+                if (byte & bad_digit)
+                    return IHEX_RESULT_INVALID_LINE;
                 data[i] = uint8_t(byte);
             }
+            // summed apart, where the loop vectorises
+            for (uint32_t i = 0; i < count; i++)
+                sum += data[i];
+            p += 2 * count;
         } else {
             for (uint32_t i = 0; i < count; i++) {
                 if (!read_byte(p, &byte))
