@@ -193,8 +193,6 @@ static const char *reader_message(int result)
 
 static bool read_line(char *line, FILE *input)
 {
-#include <sys/stat.h>
-
 #ifdef __GLIBC__
     // Only this thread reads the stream; the locking of fgets buys nothing.
     return fgets_unlocked(line, line_buffer_size, input) != nullptr;
@@ -415,8 +413,6 @@ int main(int argc, char **argv)
     read_input(&options, &reader, line, data, &sections);
 
     data_section_t *regions = sections.head != nullptr ? data_sections_consolidate(sections.head) : nullptr;
-#include <sys/stat.h>
-
 #ifdef __GLIBC__
     // The per-record sections are gone; hand their memory back before the
     // image is built, so that the two never count together.
