@@ -59,13 +59,13 @@ constexpr hex_pair_tables_t hex_pairs = make_hex_pair_tables();
 // first place is never passed.
 inline bool read_byte(const unsigned char *&p, uint32_t *byte)
 {
-    uint32_t high = hex_digits.value[p[0]];
-    if (high == not_a_digit)
+    uint32_t high = hex_pairs.high[p[0]];
+    if (high & bad_digit)
         return false;
-    uint32_t low = hex_digits.value[p[1]];
-    if (low == not_a_digit)
+    uint32_t value = high | hex_pairs.low[p[1]];
+    if (value & bad_digit)
         return false;
-    *byte = (high << 4) | low;
+    *byte = value;
     p += 2;
     return true;
 }
@@ -118,22 +118,16 @@ int ihex_parse_line(ihex_reader_t *reader, const char *line, uint32_t *address,
         reader->data_byte_count += count;
         uint32_t byte;
         if (data != nullptr) {
-            // The hot loop of a conversion. The low digit is read only once
-            // the high one is known to be a digit, so never past the NUL.
+            // The hot loop of a conversion.
 #pragma GCC unroll 4
             for (uint32_t i = 0; i < count; i++) {
-                uint32_t high = hex_pairs.high[p[2 * i]];
-                if (high & bad_digit)
-                    return IHEX_RESULT_INVALID_LINE;
-                byte = high | hex_pairs.low[p[2 * i + 1]];
-                if (byte & bad_digit)
+                if (!read_byte(p, &byte))
                     return IHEX_RESULT_INVALID_LINE;
                 data[i] = uint8_t(byte);
             }
             // summed apart, where the loop vectorises
             for (uint32_t i = 0; i < count; i++)
                 sum += data[i];
-            p += 2 * count;
         } else {
             for (uint32_t i = 0; i < count; i++) {
                 if (!read_byte(p, &byte))
