@@ -159,8 +159,10 @@ static void read_command_line(int argc, char **argv, conversion_options_t *optio
 constexpr int line_buffer_size = 523;
 constexpr int data_buffer_size = 256;
 
-// A large stdio buffer: the input is read front to back exactly once.
-static char input_stream_buffer[1 << 18];
+// The input is read front to back exactly once, in 64 KiB reads. A bigger
+// buffer reads no faster and costs a page fault per 4 KiB on every run: on
+// a 1 MiB input, 256 KiB of buffer cost more than half a millisecond.
+static char input_stream_buffer[1 << 16];
 
 static const char *skip_line_end(const char *p)
 {

@@ -66,6 +66,43 @@ def lowest_address(tesslar, path):
     return int(re.search(r"Region at ([0-9A-F]{8})h", info).group(1), 16)
 
 
+def scaling(args, out_dir):
+    """tesslar alone on the scaling files, round after round, next to a run
+    that only starts up: the same binary on a file holding nothing but an
+    end-of-file record. Prints seconds per MiB as measured and with that
+    start-up taken off."""
+    sizes = [1, 4, 16, 64]
+    empty = os.path.join(args.work, "eof-only.hex")
+    with open(empty, "w") as f:
+        f.write(":00000001FF\n")
+    out = os.path.join(out_dir, "bench-out-scaling.bin")
+    commands = {0: [args.tesslar, empty, out]}
+    for mib in sizes:
+        path = os.path.join(args.work, f"ascending-{mib * MiB}-16.hex")
+        commands[mib] = [args.tesslar, path, out]
+    runs = 21
+    times = {k: [] for k in commands}
+    for _ in range(runs):
+        for k in commands:
+            times[k].append(timed(commands[k]))
+    os.remove(out)
+    med = {k: statistics.median(v) for k, v in times.items()}
+    start_up = med[0]
+    net = {mib: (med[mib] - start_up) / mib for mib in sizes}
+    print()
+    print(f"Scaling, tesslar alone, medians of {runs} rounds; start-up (a file with only an end-of-file "
+          f"record): {start_up * 1000:.2f} ms")
+    print()
+    print("| image | tesslar s | ms per MiB | ms per MiB less start-up | vs 64 MiB, less start-up |")
+    print("|---:|---:|---:|---:|---:|")
+    for mib in sizes:
+        print(f"| {mib} MiB | {med[mib]:.4f} | {med[mib] * 1000 / mib:.2f} | {net[mib] * 1000:.2f} "
+              f"| {net[mib] / net[64]:.2f} |")
+    spread = max(net.values()) / min(net.values())
+    print()
+    print(f"Less start-up, the slowest size per MiB is {spread:.2f} times the fastest.")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tesslar", required=True)
@@ -73,7 +110,10 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--runs", type=int, default=None)
+    parser.add_argument("--out", default=None,
+                        help="folder for the images written (default: /dev/shm when there is one)")
     args = parser.parse_args()
+    out_dir = args.out or ("/dev/shm" if os.access("/dev/shm", os.W_OK) else args.work)
     workloads = QUICK if args.quick else FULL
     runs = args.runs or (3 if args.quick else 7)
     srec_runs = max(3, runs // 2)
@@ -85,7 +125,7 @@ def main():
             subprocess.run([args.gen, shape, str(size), str(record), path], check=True)
         text_mb = os.path.getsize(path) / 1e6
         low = lowest_address(args.tesslar, path)
-        outs = {p: os.path.join(args.work, f"out-{p}.bin") for p in ("tesslar", "objcopy", "srec_cat")}
+        outs = {p: os.path.join(out_dir, f"bench-out-{p}.bin") for p in ("tesslar", "objcopy", "srec_cat")}
         offset = ["--offset", f"-{low:#x}"] if low else []
         commands = {
             "tesslar": [args.tesslar] + offset + [path, outs["tesslar"]],
@@ -107,7 +147,7 @@ def main():
         with open(outs["objcopy"], "rb") as f:
             if f.read() != ours:
                 sys.exit(f"{name}: objcopy's image differs")
-        reference = os.path.join(args.work, "reference.bin")
+        reference = os.path.join(out_dir, "bench-reference.bin")
         subprocess.run([args.tesslar, "--pad", "0", path, reference], stdout=subprocess.DEVNULL, check=True)
         with open(reference, "rb") as f, open(outs["srec_cat"], "rb") as g:
             if f.read() != g.read():
@@ -130,6 +170,10 @@ def main():
         print(f"| {name} | {text_mb:.1f} | {t:.3f} | {text_mb / t:.0f} | {rss['tesslar'] * 1024 / image:.2f} "
               f"({rss['tesslar'] / 1024:.0f} MiB) | {med['objcopy']:.3f} | {med['srec_cat']:.3f} "
               f"| {med['objcopy'] / t:.1f}x | {med['srec_cat'] / t:.1f}x |")
+    for p in list(outs.values()) + [reference]:
+        os.remove(p)
+    if not args.quick:
+        scaling(args, out_dir)
     return 0
 
 
