@@ -93,15 +93,19 @@ def scaling(args, out_dir):
     print(f"Scaling, tesslar alone, medians of {runs} rounds; start-up (a file with only an end-of-file "
           f"record): {start_up * 1000:.2f} ms")
     print()
-    print("| image | tesslar s | ms per MiB | ms per MiB less start-up | vs 64 MiB, less start-up |")
-    print("|---:|---:|---:|---:|---:|")
-    for mib in sizes:
+    print("| image | tesslar s | ms per MiB | ms per MiB less start-up | vs 64 MiB, less start-up "
+          "| ms per added MiB, from the size before |")
+    print("|---:|---:|---:|---:|---:|---:|")
+    for i, mib in enumerate(sizes):
+        added = ""
+        if i > 0:
+            before = sizes[i - 1]
+            added = f"{(med[mib] - med[before]) * 1000 / (mib - before):.2f}"
         print(f"| {mib} MiB | {med[mib]:.4f} | {med[mib] * 1000 / mib:.2f} | {net[mib] * 1000:.2f} "
-              f"| {net[mib] / net[64]:.2f} |")
+              f"| {net[mib] / net[64]:.2f} | {added} |")
     spread = max(net.values()) / min(net.values())
     print()
     print(f"Less start-up, the slowest size per MiB is {spread:.2f} times the fastest.")
-
 
 def main():
     parser = argparse.ArgumentParser()
