@@ -2,7 +2,7 @@
 //   gen SHAPE BYTES RECORD_BYTES OUT
 // SHAPE: ascending, reversed-blocks (64 KiB blocks in reverse order, each
 // ascending inside), descending, random (record order shuffled), sparse
-// (eight 256 KiB regions spread over 64 MiB, from 1 MiB on).
+// (eight regions of 1/256 of BYTES each, BYTES/8 apart, from 1 MiB on).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -102,11 +102,12 @@ int main(int argc, char **argv)
         for (uint32_t s : starts)
             emit(s, 0);
     } else if (strcmp(shape, "sparse") == 0) {
-        // eight regions of 1/256 of the size each, 8 MiB apart, from 1 MiB on
+        // eight regions of 1/256 of the size each, an eighth of the size apart,
+        // from 1 MiB on
         uint64_t region = size / 256;
         for (int r = 0; r < 8; r++)
             for (uint64_t a = 0; a < region; a += record)
-                emit(uint32_t(r * region + a), uint32_t(0x100000 + r * (0x800000 - region)));
+                emit(uint32_t(r * region + a), uint32_t(0x100000 + r * (size / 8 - region)));
     } else {
         fprintf(stderr, "gen: unknown shape %s\n", shape);
         return 2;
