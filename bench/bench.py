@@ -116,6 +116,7 @@ def scaling(args, out_dir):
     print()
     print(f"Less start-up, the slowest size per MiB is {spread:.2f} times the fastest.")
 
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tesslar", required=True)
@@ -165,6 +166,8 @@ def main():
         with open(reference, "rb") as f, open(outs["srec_cat"], "rb") as g:
             if f.read() != g.read():
                 sys.exit(f"{name}: srec_cat's image differs")
+        for p in list(outs.values()) + [reference]:
+            os.remove(p)
 
         med = {p: statistics.median(times[p]) for p in commands}
         rows.append((name, text_mb, len(ours), med, rss))
@@ -183,8 +186,6 @@ def main():
         print(f"| {name} | {text_mb:.1f} | {t:.3f} | {text_mb / t:.0f} | {rss['tesslar'] * 1024 / image:.2f} "
               f"({rss['tesslar'] / 1024:.0f} MiB) | {med['objcopy']:.3f} | {med['srec_cat']:.3f} "
               f"| {med['objcopy'] / t:.1f}x | {med['srec_cat'] / t:.1f}x |")
-    for p in list(outs.values()) + [reference]:
-        os.remove(p)
     if not args.quick:
         scaling(args, out_dir)
     return 0
