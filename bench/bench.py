@@ -117,6 +117,35 @@ def scaling(args, out_dir):
     print(f"Less start-up, the slowest size per MiB is {spread:.2f} times the fastest.")
 
 
+def input_order(args, out_dir):
+    """tesslar alone on each reordered file and the same records in ascending
+    order, the two alternating run by run, so that both meet the machine in
+    the same state."""
+    pairs = [
+        ("64 KiB blocks reversed, 32 MiB", "reversed-blocks", 32 * MiB),
+        ("descending records, 4 MiB", "descending", 4 * MiB),
+        ("200 000 records in random order", "random", 3200000),
+    ]
+    runs = 11
+    out = os.path.join(out_dir, "bench-out-order.bin")
+    print()
+    print(f"Input order, tesslar alone, the two files alternating; medians of {runs} runs")
+    print()
+    print("| records | ascending s | reordered s | reordered / ascending |")
+    print("|---|---:|---:|---:|")
+    for name, shape, size in pairs:
+        commands = [[args.tesslar, os.path.join(args.work, f"{kind}-{size}-16.hex"), out]
+                    for kind in ("ascending", shape)]
+        times = [[], []]
+        for _ in range(runs):
+            for i, command in enumerate(commands):
+                times[i].append(timed(command, out))
+        ascending, reordered = (statistics.median(t) for t in times)
+        print(f"| {name} | {ascending:.3f} | {reordered:.3f} | {reordered / ascending:.2f} |")
+    if os.path.exists(out):
+        os.remove(out)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tesslar", required=True)
@@ -187,6 +216,7 @@ def main():
               f"({rss['tesslar'] / 1024:.0f} MiB) | {med['objcopy']:.3f} | {med['srec_cat']:.3f} "
               f"| {med['objcopy'] / t:.1f}x | {med['srec_cat'] / t:.1f}x |")
     if not args.quick:
+        input_order(args, out_dir)
         scaling(args, out_dir)
     return 0
 
