@@ -1,0 +1,280 @@
+// quillkit and the section list, driven by one table per function (the
+// .table files beside this one say how their rows read).
+#include "data_sections.h"
+#include "ihex.h"
+#include "quillkit.h"
+
+#include <gtest/gtest.h>
+
+#include <cassert>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iomanip>
+#include <map>
+#include <random>
+#include <sstream>
+
+namespace {
+
+struct token_t {
+    std::string text;
+    bool quoted;
+};
+using row_t = std::vector<token_t>;
+
+// One row per line, an indented line going on with the row before, "#"
+// starting a comment. A quoted token may hold \r, \n, \t, \v and \f.
+std::vector<row_t> read_table(const std::string &name)
+{
+    std::ifstream file(TABLE_DIR "/" + name);
+    std::vector<row_t> rows;
+    for (std::string line; std::getline(file, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (!isspace(line[0]))
+            rows.emplace_back();
+        std::istringstream in(line);
+        for (token_t t; in >> std::ws && (t.quoted = in.peek() == '"', in >> std::quoted(t.text, '"', '\1'));) {
+            for (size_t at; (at = t.text.find('\\')) != std::string::npos;)
+                t.text.replace(at, 2, 1, strchr("r\rn\nt\tv\vf\f", t.text[at + 1])[1]);
+            rows.back().push_back(t);
+        }
+    }
+    EXPECT_FALSE(rows.empty()) << name;
+    return rows;
+}
+
+uint64_t hex(const std::string &text)
+{
+    return std::stoull(text, nullptr, 16);
+}
+
+// "0A0B" is the bytes 0A 0B, "0A0Bx3" the same three times, "-" none.
+void append_bytes(std::vector<uint8_t> *out, const std::string &text)
+{
+    size_t x = text.find('x'), times = x == std::string::npos ? 1 : std::stoul(text.substr(x + 1));
+    for (size_t t = 0; t < times; t++)
+        for (size_t i = 0; i + 1 < std::min(x, text.size()); i += 2)
+            out->push_back(uint8_t(hex(text.substr(i, 2))));
+}
+
+std::vector<uint8_t> bytes(const std::string &text)
+{
+    std::vector<uint8_t> out;
+    append_bytes(&out, text);
+    return out;
+}
+
+std::pair<std::string, std::string> key_value(const std::string &text)
+{
+    size_t at = text.find('=');
+    return {text.substr(0, at), at == std::string::npos ? "" : text.substr(at + 1)};
+}
+
+// Runs the body once per row, with the row's number in every failure.
+#define FOR_EACH_ROW(table, row)                                                                                      \
+    int row_number = 0;                                                                                               \
+    for (const row_t &row : read_table(table))                                                                        \
+        if (SCOPED_TRACE(std::string(table) + " row " + std::to_string(++row_number)); true)
+
+constexpr uint32_t untouched = 0xA5A5A5A5;
+
+TEST(Table, ReadRecords)
+{
+    FOR_EACH_ROW("ihex_parse_line.table", row)
+    {
+        ihex_reader_t reader;
+        ihex_reader_init(&reader);
+        uint32_t address, length, lines = 0;
+        uint8_t data[256];
+        int result = -1;
+        size_t i = 0;
+        for (bool null_data = false; row[i].text != "->"; i++) {
+            null_data = null_data || row[i].text == "null";
+            if (!row[i].quoted)
+                continue;
+            address = length = untouched;
+            memset(data, 0xEE, sizeof data);
+            // a block of exactly the line's size, so that the sanitizers see
+            // any read past its NUL
+            std::vector<char> line(row[i].text.c_str(), row[i].text.c_str() + row[i].text.size() + 1);
+            result = ihex_parse_line(&reader, line.data(), &address, &length, null_data ? nullptr : data);
+            lines++;
+        }
+        EXPECT_EQ(result, std::stoi(row[i + 1].text));
+        EXPECT_EQ(reader.record_count, lines);
+        std::map<std::string, uint32_t> got{{"address", address}, {"length", length},
+            {"bytes", reader.data_byte_count}, {"base", reader.base_address}, {"start", reader.start_address},
+            {"present", reader.start_address_present}};
+        for (i += 2; i < row.size(); i++) {
+            auto [key, value] = key_value(row[i].text);
+            if (key == "data") {
+                std::vector<uint8_t> want = bytes(value);
+                EXPECT_EQ(std::vector<uint8_t>(data, data + want.size()), want);
+                EXPECT_EQ(data[want.size()], 0xEE) << "stored beyond the record's bytes";
+            } else {
+                bool decimal = key == "length" || key == "bytes";
+                EXPECT_EQ(got.at(key), value == "-" ? untouched : decimal ? std::stoul(value) : hex(value)) << key;
+            }
+        }
+    }
+}
+
+TEST(Table, WriteRecords)
+{
+    FOR_EACH_ROW("ihex_write_line.table", row)
+    {
+        ihex_writer_t w;
+        ihex_writer_init(&w);
+        std::deque<std::vector<uint8_t>> blocks;
+        uint8_t last = 0;
+        for (size_t i = 0; i < row.size(); i++) {
+            const std::string &t = row[i].text;
+            auto [key, value] = key_value(t);
+            uint32_t v = value.empty() ? 0 : uint32_t(hex(value));
+            if (t[0] == '@') {
+                blocks.emplace_back();
+                for (; i + 1 < row.size() && row[i + 1].text.find_first_not_of("0123456789ABCDEFx") == std::string::npos;)
+                    append_bytes(&blocks.back(), row[++i].text);
+                w.data = blocks.back().data();
+                w.address = uint32_t(hex(t.substr(1)));
+                w.remaining = uint32_t(blocks.back().size());
+            } else if (row[i].quoted || t == "end" || t == "eof" || t == "drop") {
+                char line[600] = "#";
+                EXPECT_EQ(ihex_write_line(&w, line, last), row[i].quoted ? 0 : t == "drop" ? 2 : 1) << t;
+                EXPECT_EQ(std::string(line), row[i].quoted ? t + "\r\n" : t == "eof" ? ":00000001FF\r\n" : "#");
+            } else if (t == "last") {
+                last = 1;
+            } else if (key == "mode") {
+                w.address_mode = ihex_address_mode_t(v);
+            } else if (key == "max") {
+                w.max_record_bytes = uint8_t(v);
+            } else if (key == "skip") {
+                w.skip_fill = uint8_t(v);
+            } else if (key == "fill") {
+                w.fill_value = uint8_t(v);
+            } else if (key == "start") {
+                w.start_address_present = 1;
+                w.start_address = v;
+            } else {
+                std::map<std::string, uint32_t> got{{"lines", w.line_count}, {"bytes", w.data_byte_count},
+                    {"address", w.address}, {"remaining", w.remaining}, {"present", w.start_address_present}};
+                EXPECT_EQ(got.at(key), key == "lines" || key == "bytes" ? std::stoul(value) : v) << key;
+            }
+        }
+    }
+}
+
+TEST(Table, Pad)
+{
+    FOR_EACH_ROW("qkit_pad.table", row)
+    {
+        alignas(8) uint8_t buffer[64];
+        memset(buffer, 0x11, sizeof buffer);
+        size_t size = std::stoul(row[2].text);
+        qkit_pad(buffer, size, uint32_t(hex(row[1].text)), std::stoi(row[0].text));
+        EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + size), bytes(row[4].text));
+        EXPECT_EQ(buffer[size], 0x11) << "the byte after the area is untouched";
+    }
+}
+
+TEST(Table, ParseUnsigned)
+{
+    FOR_EACH_ROW("qkit_parse_unsigned.table", row)
+    {
+        const char *text = row[0].text.c_str(), *end = nullptr;
+        EXPECT_EQ(qkit_parse_unsigned(text, &end), hex(row[2].text)) << text;
+        EXPECT_EQ(end - text, std::stoi(row[3].text)) << text;
+    }
+}
+
+data_section_t *make_section(uint32_t address, uint32_t size, uint8_t first_byte)
+{
+    data_section_t *s = data_section_alloc(size);
+    *s = {address, size, nullptr};
+    for (uint32_t i = 0; i < size; i++)
+        data_section_bytes(s)[i] = uint8_t(first_byte + i);
+    return s;
+}
+
+void free_list(data_section_t *s)
+{
+    for (data_section_t *next; s != nullptr; s = next) {
+        next = s->next;
+        data_section_free(s);
+    }
+}
+
+TEST(Sections, OrderOfEveryArrivalShape)
+{
+    // Sections appended in arrival order and put in order at the end stand
+    // where inserting each after the last one whose address is below its
+    // own would have put it: by address, and of equal ones the last first.
+    std::vector<std::vector<uint32_t>> shapes{{0, 16, 32, 48}, {48, 32, 16, 0}, {16, 16, 16}, {0, 32, 16, 16, 8, 32, 0}};
+    std::mt19937 random(12345);
+    for (int shape = 0; shape < 6; shape++) {
+        shapes.emplace_back();
+        for (uint32_t i = 0; i < 3000; i++)
+            shapes.back().push_back(shape == 0   ? (20 - i / 150) * 0x10000 + i % 150 * 16 // reversed blocks
+                                    : shape == 1 ? i % 3 * 0x100000 + i / 3 * 16          // interleaved streams
+                                    : shape == 2 ? random() % 64                          // random, many ties
+                                    : shape == 3 ? random() % 100000                      // random
+                                    : shape == 4 ? (3000 - i) * 16                        // descending
+                                                 : i / 200 * 7919 % 5000 + i % 200 * 3);  // long runs
+    }
+    for (const auto &addresses : shapes) {
+        data_section_list_t list;
+        data_sections_list_init(&list);
+        std::vector<uint32_t> reference, got;
+        for (uint32_t i = 0; i < addresses.size(); i++) {
+            data_sections_append(&list, make_section(addresses[i], i, 0)); // the size tells the arrival
+            size_t at = 0;
+            while (at < reference.size() && addresses[reference[at]] < addresses[i])
+                at++;
+            reference.insert(reference.begin() + at, i);
+        }
+        data_sections_list_finish(&list);
+        for (data_section_t *s = list.head; s != nullptr; s = s->next)
+            got.push_back(s->size);
+        EXPECT_EQ(got, reference);
+        EXPECT_EQ(list.tail->size, reference.back());
+        EXPECT_EQ(list.tail->next, nullptr);
+        free_list(list.head);
+    }
+}
+
+TEST(Sections, ManyBlocksFreedInAnyOrderKeepTheirBytes)
+{
+    // about 40 MiB of small sections over several pool blocks, and large
+    // ones among them, freed out of order
+    std::vector<data_section_t *> sections;
+    for (uint32_t i = 0; i < 600000; i++)
+        sections.push_back(make_section(i, i % 1000 == 0 ? 5000 + i % 7 : i % 97, uint8_t(i)));
+    std::shuffle(sections.begin(), sections.end(), std::mt19937(7));
+    for (data_section_t *s : sections) {
+        for (uint32_t i = 0; i < s->size; i++)
+            ASSERT_EQ(data_section_bytes(s)[i], uint8_t(s->address + i));
+        data_section_free(s);
+    }
+}
+
+TEST(DeathTest, AssertionsStayActiveAndNameTheBrokenContract)
+{
+    alignas(8) uint8_t buffer[16] = {1};
+    EXPECT_DEATH(assert(sizeof(int) == 0), "Assertion");
+    EXPECT_DEATH(qkit_pad(buffer, 6, 0, 3),
+                 "\\(pad_granularity == 1\\) \\|\\| \\(pad_granularity == 2\\) \\|\\| \\(pad_granularity == 4\\)");
+    EXPECT_DEATH(qkit_pad(buffer + 1, 4, 0, 2), "\\(\\(uintptr_t\\)buffer & \\(pad_granularity - 1\\)\\) == 0");
+    EXPECT_DEATH(qkit_pad(buffer, 6, 0, 4), "\\(size & \\(pad_granularity - 1\\)\\) == 0");
+    EXPECT_DEATH(qkit_pad(buffer + 2, 6, 0, 4), "\\(uintptr_t\\)buffer"); // alignment is checked first
+    ihex_writer_t w;
+    ihex_writer_init(&w);
+    w.address_mode = ihex_address_mode_t(7);
+    w.data = buffer;
+    w.remaining = 1;
+    char line[80];
+    EXPECT_DEATH(ihex_write_line(&w, line, 0), "Assertion `0' failed");
+}
+
+} // namespace
