@@ -1,18 +1,13 @@
 // tesslar-hex: turns a flat binary file back into Intel HEX text.
 // The run goes banner, command line, input, output; every error leaves
 // through usage_error or fatal_error.
-#include "ihex.h"
+#include "command.h"
 #include "quillkit.h"
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <sys/stat.h>
-
-static const char *const version = "v1.02";
 
 struct hex_options_t {
     uint32_t address;
@@ -28,56 +23,18 @@ struct hex_options_t {
     const char *output_path;
 };
 
-// The output file, while a failed write should remove it.
-static const char *output_to_remove = nullptr;
-
-// ---------------------------------------------------------------------------
-// Ways out
-
-[[noreturn]] __attribute__((format(printf, 1, 2))) static void usage_error(const char *format, ...)
-{
-    printf("\n\nUSAGE: tesslar-hex [<options>] <input .bin file> <output .hex file>");
-    printf("\n\twhere: <options> can be");
-    printf("\n\t\t--address <value>\t-\tIHEX address of the first input byte (default 0)");
-    printf("\n\t\t--record-bytes <n>\t-\tdata bytes per record, 1 to 255 (default 32)");
-    printf("\n\t\t--mode <mode>\t\t-\taddress records: 16bit, segment or linear (default linear)");
-    printf("\n\t\t--start <value>\t\t-\tstart address to record (not with --mode 16bit)");
-    printf("\n\t\t--fill <value>\t\t-\tbyte whose runs at the start of a record are left out (default 0xFF)");
-    printf("\n\t\t--keep-fill\t\t-\twrite every byte, leave nothing out\n\n");
-    printf("\nERROR: ");
-    va_list arguments;
-    va_start(arguments, format);
-    vprintf(format, arguments);
-    va_end(arguments);
-    printf("\n\n");
-    exit(1);
-}
-
-[[noreturn]] __attribute__((format(printf, 1, 2))) static void fatal_error(const char *format, ...)
-{
-    // A half-written IHEX file must not be left for a later step to flash.
-    if (output_to_remove != nullptr)
-        remove(output_to_remove);
-    printf("\nERROR: ");
-    va_list arguments;
-    va_start(arguments, format);
-    vprintf(format, arguments);
-    va_end(arguments);
-    printf("\n\n");
-    exit(1);
-}
+const char command_usage_text[] =
+    "\n\nUSAGE: tesslar-hex [<options>] <input .bin file> <output .hex file>"
+    "\n\twhere: <options> can be"
+    "\n\t\t--address <value>\t-\tIHEX address of the first input byte (default 0)"
+    "\n\t\t--record-bytes <n>\t-\tdata bytes per record, 1 to 255 (default 32)"
+    "\n\t\t--mode <mode>\t\t-\taddress records: 16bit, segment or linear (default linear)"
+    "\n\t\t--start <value>\t\t-\tstart address to record (not with --mode 16bit)"
+    "\n\t\t--fill <value>\t\t-\tbyte whose runs at the start of a record are left out (default 0xFF)"
+    "\n\t\t--keep-fill\t\t-\twrite every byte, leave nothing out\n\n";
 
 // ---------------------------------------------------------------------------
 // Command line
-
-static uint32_t read_value(const char *text, const char *bad_message)
-{
-    const char *end;
-    uint64_t value = qkit_parse_unsigned(text, &end);
-    if (*end != '\0')
-        usage_error("%s", bad_message);
-    return uint32_t(value);
-}
 
 static const char *mode_name(ihex_address_mode_t mode)
 {
@@ -167,20 +124,16 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
 static uint8_t *read_input(const char *path, uint64_t *size)
 {
     printf("\nInput file: %s", path);
-    // A folder opens for reading but holds no bytes: refused like a file
-    // that cannot be opened.
-    FILE *input = fopen(path, "rb");
     struct stat status;
-    if (input != nullptr && (fstat(fileno(input), &status) != 0 || S_ISDIR(status.st_mode)))
-        input = nullptr;
+    FILE *input = open_input(path, "rb", &status);
     if (input == nullptr)
-        fatal_error("cannot open input file: '%s'", path);
+        fatal_error(0, "cannot open input file: '%s'", path);
 
     size_t capacity = 1 << 16, used = 0;
     uint8_t *data = static_cast<uint8_t *>(malloc(capacity));
     for (;;) {
         if (data == nullptr)
-            fatal_error("cannot allocate memory");
+            fatal_error(0, "cannot allocate memory");
         used += fread(data + used, 1, capacity - used, input);
         if (used < capacity)
             break;
@@ -188,7 +141,7 @@ static uint8_t *read_input(const char *path, uint64_t *size)
         data = static_cast<uint8_t *>(realloc(data, capacity));
     }
     if (ferror(input))
-        fatal_error("cannot read input file: '%s'", path);
+        fatal_error(0, "cannot read input file: '%s'", path);
     fclose(input);
     *size = used;
     return data;
@@ -196,13 +149,6 @@ static uint8_t *read_input(const char *path, uint64_t *size)
 
 // ---------------------------------------------------------------------------
 // Output
-
-static void write_line(const char *line, FILE *output, const char *path)
-{
-    size_t length = strlen(line);
-    if (fwrite(line, 1, length, output) != length)
-        fatal_error("cannot write output file: '%s'", path);
-}
 
 // Drives the writer over the input as one block and writes each line as it
 // comes. Returns the writer, for its counters.
@@ -216,18 +162,12 @@ static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data
         printf("\nAddress range: %08Xh - %08llXh", options->address,
                static_cast<unsigned long long>(options->address + size - 1));
     if (size != 0 && options->address + size - 1 > mode_limit(options->mode))
-        fatal_error("the input ends beyond %08Xh, the highest address of the %s mode", mode_limit(options->mode),
+        fatal_error(0, "the input ends beyond %08Xh, the highest address of the %s mode", mode_limit(options->mode),
                     mode_name(options->mode));
 
-    struct stat status;
-    bool existed = stat(options->output_path, &status) == 0;
-    FILE *output = fopen(options->output_path, "wb");
-    if (output == nullptr)
-        fatal_error("cannot open output file: '%s'", options->output_path);
-    // Only a regular file is removed on failure: never a device, and never a
-    // file that was there before this run.
-    if (!existed && fstat(fileno(output), &status) == 0 && S_ISREG(status.st_mode))
-        output_to_remove = options->output_path;
+    output_t output;
+    if (!output_open(&output, options->output_path))
+        fatal_error(0, "cannot open output file: '%s'", options->output_path);
 
     ihex_writer_t writer;
     ihex_writer_init(&writer);
@@ -241,20 +181,9 @@ static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data
     writer.address = options->address;
     writer.remaining = uint32_t(size);
 
-    char line[16 + 2 * 255];
-    for (;;) {
-        int result = ihex_write_line(&writer, line, 1);
-        if (result == IHEX_WRITE_START_ADDRESS_DROPPED)
-            continue;
-        write_line(line, output, options->output_path);
-        if (result == IHEX_WRITE_END_OF_BLOCK)
-            break;
-    }
-    if (fflush(output) != 0 || ferror(output))
-        fatal_error("cannot write output file: '%s'", options->output_path);
-    if (fclose(output) != 0)
-        fatal_error("cannot write output file: '%s'", options->output_path);
-    output_to_remove = nullptr;
+    write_ihex_block(&writer, &output, 1);
+    if (!output_close(&output))
+        fatal_error(0, "cannot write output file: '%s'", options->output_path);
     return writer;
 }
 
@@ -263,8 +192,12 @@ static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data
 int main(int argc, char **argv)
 {
     hex_options_t options;
-    printf("\nTESSLAR-HEX %s.\n", version);
+    printf("\nTESSLAR-HEX %s.\n", command_version);
     read_command_line(argc, argv, &options);
+    // Writing over the input would destroy it before it was read.
+    struct stat input_status;
+    if (stat(options.input_path, &input_status) == 0 && is_same_file(options.output_path, &input_status))
+        fatal_error(0, "the output file is the input file: '%s'", options.output_path);
 
     uint64_t size;
     uint8_t *data = read_input(options.input_path, &size);

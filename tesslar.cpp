@@ -1,24 +1,19 @@
 // tesslar: converts an Intel HEX memory image into a flat binary file.
 // The run goes banner, command line, input pass, consolidation, report and
 // image; every error leaves through usage_error or fatal_error.
+#include "command.h"
 #include "data_sections.h"
-#include "ihex.h"
 #include "quillkit.h"
 
 #include <cassert>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/stat.h>
-
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
-
-static const char *const version = "v1.02";
 
 struct conversion_options_t {
     uint32_t pad_value;
@@ -32,53 +27,17 @@ struct conversion_options_t {
     const char *output_path;
 };
 
-// ---------------------------------------------------------------------------
-// Ways out
-
-[[noreturn]] __attribute__((format(printf, 1, 2))) static void usage_error(const char *format, ...)
-{
-    printf("\n\nUSAGE: tesslar [<options>] <input .hex file> <output .bin file> ...");
-    printf("\n\twhere: <options> can be");
-    printf("\n\t\t-i\t\t\t-\tParse the HEX file and display information about data content");
-    printf("\n\t\t--pad <value>\t\t-\tvalue for padding the binary file with (default 0xFF)");
-    printf("\n\t\t--padgran <value>\t-\tpadding granularity in bytes: 1, 2 or 4 (default 1)");
-    printf("\n\t\t--offset [-]<value>\t-\toffset to add to or subtract from the IHEX addresses\n\n");
-    printf("\n\t\t--top <value>\t-\tmaximum address to read from the IHEX file\n\n");
-    printf("\nERROR: ");
-    va_list arguments;
-    va_start(arguments, format);
-    vprintf(format, arguments);
-    va_end(arguments);
-    printf("\n\n");
-    exit(1);
-}
-
-[[noreturn]] __attribute__((format(printf, 2, 3))) static void fatal_error(uint32_t line, const char *format, ...)
-{
-    printf("\nERROR: ");
-    va_list arguments;
-    va_start(arguments, format);
-    vprintf(format, arguments);
-    va_end(arguments);
-    if (line != 0)
-        printf(" at line %u", line);
-    printf("\n\n");
-    exit(1);
-}
+const char command_usage_text[] =
+    "\n\nUSAGE: tesslar [<options>] <input .hex file> <output .bin file> ..."
+    "\n\twhere: <options> can be"
+    "\n\t\t-i\t\t\t-\tParse the HEX file and display information about data content"
+    "\n\t\t--pad <value>\t\t-\tvalue for padding the binary file with (default 0xFF)"
+    "\n\t\t--padgran <value>\t-\tpadding granularity in bytes: 1, 2 or 4 (default 1)"
+    "\n\t\t--offset [-]<value>\t-\toffset to add to or subtract from the IHEX addresses\n\n"
+    "\n\t\t--top <value>\t-\tmaximum address to read from the IHEX file\n\n";
 
 // ---------------------------------------------------------------------------
 // Command line
-
-// Reads an option's value; only the low 32 bits are kept. A value is bad only
-// when characters are left after the number.
-static uint32_t read_value(const char *text, const char *bad_message)
-{
-    const char *end;
-    uint64_t value = qkit_parse_unsigned(text, &end);
-    if (*end != '\0')
-        usage_error("%s", bad_message);
-    return uint32_t(value);
-}
 
 static void read_command_line(int argc, char **argv, conversion_options_t *options)
 {
@@ -154,127 +113,61 @@ static void read_command_line(int argc, char **argv, conversion_options_t *optio
 // ---------------------------------------------------------------------------
 // Input pass
 
-// One read holds at most 522 characters: a record of the longest kind
-// (521 characters) with its LF.
-constexpr int line_buffer_size = 523;
 constexpr int data_buffer_size = 256;
 
-// The input is read front to back exactly once, in 64 KiB reads. A bigger
-// buffer reads no faster and costs a page fault per 4 KiB on every run: on
-// a 1 MiB input, 256 KiB of buffer cost more than half a millisecond.
-static char input_stream_buffer[1 << 16];
+struct input_pass_t {
+    const conversion_options_t *options;
+    data_section_list_t *sections;
+    ihex_input_t *input;
+};
 
-static const char *skip_line_end(const char *p)
+// One accepted record: cut at the top address and kept as a section.
+static bool keep_record(void *context, uint32_t address, uint32_t length, const uint8_t *data)
 {
-    while (*p == '\r' || *p == '\n')
-        p++;
-    return p;
-}
+    const input_pass_t *pass = static_cast<const input_pass_t *>(context);
+    uint32_t top_address = pass->options->top_address;
+    // Data beyond the top address ends the reading as if the file ended.
+    if (address > top_address)
+        return false;
+    if (length == 0)
+        return true;
+    if (uint64_t(address) + length > (uint64_t(1) << 32))
+        fatal_error(pass->input->line_number, "%s", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE));
+    if (address + length - 1 > top_address)
+        length = top_address - address + 1;
 
-static const char *reader_message(int result)
-{
-    switch (result) {
-    case IHEX_RESULT_EXTRA_CHARACTERS:
-        return "extra characters";
-    case IHEX_RESULT_INVALID_START_CODE:
-        return "invalid start code";
-    case IHEX_RESULT_INVALID_LINE:
-        return "invalid IHEX line";
-    case IHEX_RESULT_INVALID_RECORD:
-        return "invalid record";
-    case IHEX_RESULT_CHECKSUM_MISMATCH:
-        return "checksum mismatch";
-    case IHEX_RESULT_DUPLICATE_START_ADDRESS:
-        return "duplicate start address record";
-    case IHEX_RESULT_ADDRESS_OUT_OF_RANGE:
-        return "address out of range";
-    default:
-        return "unknown error";
-    }
-}
-
-static bool read_line(char *line, FILE *input)
-{
-#ifdef __GLIBC__
-    // Only this thread reads the stream; the locking of fgets buys nothing.
-    return fgets_unlocked(line, line_buffer_size, input) != nullptr;
-#else
-    return fgets(line, line_buffer_size, input) != nullptr;
-#endif
-}
-
-// After the end-of-file record only blank lines are expected; the first
-// other line earns a warning and ends the reading. Nothing here is parsed.
-static void read_after_end_of_file(char *line, FILE *input)
-{
-    while (read_line(line, input)) {
-        if (*skip_line_end(line) != '\0') {
-            printf("WARNING: Extra data after the end-of-file record");
-            return;
-        }
-    }
+    data_section_t *new_line = data_section_alloc(length);
+    assert(new_line);
+    new_line->address = address;
+    new_line->size = length;
+    memcpy(data_section_bytes(new_line), data, length);
+    data_sections_append(pass->sections, new_line);
+    return true;
 }
 
 // Reads the whole input into `sections`, one section per data record, in
 // ascending address order.
-static void read_input(const conversion_options_t *options, ihex_reader_t *reader, char *line, uint8_t *data,
-                       data_section_list_t *sections)
+static void read_input(const conversion_options_t *options, ihex_input_t *input, char *line, uint8_t *data,
+                       data_section_list_t *sections, struct stat *input_status)
 {
     printf("\nInput file: %s\n", options->input_path);
-    // A folder opens for reading here but holds no lines: it is refused as
-    // a file that cannot be opened.
-    FILE *input = fopen(options->input_path, "r");
-    struct stat status;
-    if (input != nullptr && (fstat(fileno(input), &status) != 0 || S_ISDIR(status.st_mode)))
-        input = nullptr;
-    if (input == nullptr)
+    FILE *file = open_input(options->input_path, "r", input_status);
+    if (file == nullptr)
         fatal_error(0, "cannot open input file: '%s'", options->input_path);
-    setvbuf(input, input_stream_buffer, _IOFBF, sizeof input_stream_buffer);
 
-    ihex_reader_init(reader);
     data_sections_list_init(sections);
-    uint32_t line_number = 0;
-    uint32_t address = 0;
-    bool end_of_file_seen = false;
-
-    while (read_line(line, input)) {
-        line_number++;
-        const char *record = skip_line_end(line);
-        if (*record == '\0')
-            continue;
-
-        uint32_t length;
-        int result = ihex_parse_line(reader, record, &address, &length, data);
-        if (result == IHEX_RESULT_EOF) {
-            printf("\nEnd-of-file record detected at line %u", line_number);
-            read_after_end_of_file(line, input);
-            end_of_file_seen = true;
-            break;
-        }
-        if (result != IHEX_RESULT_OK)
-            fatal_error(line_number, "%s", reader_message(result));
-
-        // Data beyond the top address ends the reading as if the file ended.
-        if (address > options->top_address)
-            break;
-        if (length == 0)
-            continue;
-        if (uint64_t(address) + length > (uint64_t(1) << 32))
-            fatal_error(line_number, "%s", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE));
-        if (address + length - 1 > options->top_address)
-            length = options->top_address - address + 1;
-
-        data_section_t *new_line = data_section_alloc(length);
-        assert(new_line);
-        new_line->address = address;
-        new_line->size = length;
-        memcpy(data_section_bytes(new_line), data, length);
-        data_sections_append(sections, new_line);
-    }
-
-    if (!end_of_file_seen)
+    input_pass_t pass{options, sections, input};
+    read_ihex(file, input, line, data, keep_record, &pass);
+    if (input->error != IHEX_RESULT_OK)
+        fatal_error(input->line_number, "%s", reader_message(input->error));
+    if (input->end_of_file_seen) {
+        printf("\nEnd-of-file record detected at line %u", input->line_number);
+        if (input->extra_data)
+            printf("WARNING: Extra data after the end-of-file record");
+    } else {
         printf("\nWARNING: End-of-file record not detected");
-    fclose(input);
+    }
+    fclose(file);
     data_sections_list_finish(sections);
 }
 
@@ -325,11 +218,14 @@ static const char *granularity_name(uint32_t pad_granularity)
 }
 
 // Builds the padded image of every region, shifted by the offset, and writes
-// it in one piece. Frees the regions.
-static void write_image(const conversion_options_t *options, data_section_t *regions)
+// it in one piece. Frees the regions. An output that is the input itself
+// cannot be opened: writing it would destroy the input.
+static void write_image(const conversion_options_t *options, data_section_t *regions,
+                        const struct stat *input_status)
 {
     printf("\n\nOutput file: %s", options->output_path);
-    FILE *output = fopen(options->output_path, "wb");
+    bool is_input = is_same_file(options->output_path, input_status);
+    FILE *output = is_input ? nullptr : fopen(options->output_path, "wb");
     if (output == nullptr) {
         free_sections(regions);
         fatal_error(0, "cannot open output file: '%s'", options->output_path);
@@ -405,14 +301,15 @@ static void write_image(const conversion_options_t *options, data_section_t *reg
 int main(int argc, char **argv)
 {
     conversion_options_t options;
-    ihex_reader_t reader;
-    char line[line_buffer_size];
+    ihex_input_t input;
+    char line[ihex_line_size];
     uint8_t data[data_buffer_size];
     data_section_list_t sections;
+    struct stat input_status;
 
-    printf("\nTESSLAR %s.\n", version);
+    printf("\nTESSLAR %s.\n", command_version);
     read_command_line(argc, argv, &options);
-    read_input(&options, &reader, line, data, &sections);
+    read_input(&options, &input, line, data, &sections, &input_status);
 
     data_section_t *regions = sections.head != nullptr ? data_sections_consolidate(sections.head) : nullptr;
 #ifdef __GLIBC__
@@ -420,7 +317,7 @@ int main(int argc, char **argv)
     // image is built, so that the two never count together.
     malloc_trim(0);
 #endif
-    report(&options, &reader, regions);
-    write_image(&options, regions);
+    report(&options, &input.reader, regions);
+    write_image(&options, regions, &input_status);
     return 0;
 }

@@ -56,14 +56,12 @@ def run_case(case, defines, program, data_dir, wrapper):
     folder = tempfile.mkdtemp(prefix="tesslar-case-")
     problems = []
     try:
-        for kind, name, text in [k.split() + [t] for k, t in case["keys"] if " " in k]:
-            path = os.path.join(folder, name)
-            if kind == "file":
-                open(path, "wb").write(value(text, defines, data_dir))
-            elif kind == "link":
-                os.link(os.path.join(folder, text), path)
-            elif kind == "symlink":
-                os.symlink(text, path)
+        for name, text in [(k.split()[1], t) for k, t in case["keys"] if k.startswith("file ")]:
+            open(os.path.join(folder, name), "wb").write(value(text, defines, data_dir))
+        if "setup" in case:
+            done = subprocess.run(case["setup"], shell=True, cwd=folder, capture_output=True, text=True)
+            if done.returncode != 0:
+                return None if done.returncode == 77 else [f"setup failed: {done.stdout}{done.stderr}"]
 
         def limits():
             if "limit-memory" in case:
@@ -97,13 +95,16 @@ def run_case(case, defines, program, data_dir, wrapper):
                 if got != want:
                     at = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
                     problems.append(f"{name}: {len(got)} bytes, expected {len(want)}; first difference at {at}")
-        if "folder" in case and sorted(os.listdir(folder)) != sorted(case["folder"].split()):
-            problems.append(f"the folder holds {sorted(os.listdir(folder))}")
+        held = sorted(os.path.relpath(os.path.join(d, f), folder) for d, _, fs in os.walk(folder) for f in fs)
+        if "folder" in case and held != sorted(case["folder"].split()):
+            problems.append(f"the folder holds {held}")
         if "check" in case:
             done = subprocess.run(case["check"], shell=True, cwd=folder, capture_output=True, text=True)
             if done.returncode != 0:
                 problems.append(f"check failed: {case['check']}\n{done.stdout}{done.stderr}")
     finally:
+        for mount in [m.split()[1] for m in open("/proc/mounts") if m.split()[1].startswith(folder + "/")]:
+            subprocess.run(["umount", "-l", mount])
         shutil.rmtree(folder, ignore_errors=True)
     return problems
 
@@ -124,6 +125,10 @@ def main():
             skipped += 1
             continue
         problems = run_case(case, defines, os.path.abspath(args.program), data_dir, shlex.split(args.wrapper))
+        if problems is None:
+            print(f"skip  {case['name']}: its setup is not allowed here")
+            skipped += 1
+            continue
         failed += bool(problems)
         print(("FAIL  " if problems else "ok    ") + f"{case['name']} (line {case['line']})")
         for p in problems:

@@ -1,0 +1,206 @@
+// command.cpp: the ways out, option values, inputs, IHEX lines and outputs
+// of the tesslar commands.
+#include "command.h"
+#include "quillkit.h"
+
+#include <climits>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include <unistd.h>
+
+const char *const command_version = "v1.02";
+
+// The output being written, whose temporary file a failure removes.
+static output_t *pending_output = nullptr;
+
+void usage_error(const char *format, ...)
+{
+    printf("%s", command_usage_text);
+    printf("\nERROR: ");
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
+    printf("\n\n");
+    exit(1);
+}
+
+void fatal_error(uint32_t line, const char *format, ...)
+{
+    if (pending_output != nullptr && pending_output->temporary[0] != '\0')
+        remove(pending_output->temporary);
+    printf("\nERROR: ");
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
+    if (line != 0)
+        printf(" at line %u", line);
+    printf("\n\n");
+    exit(1);
+}
+
+uint32_t read_value(const char *text, const char *bad_message)
+{
+    const char *end;
+    uint64_t value = qkit_parse_unsigned(text, &end);
+    if (*end != '\0')
+        usage_error("%s", bad_message);
+    return uint32_t(value);
+}
+
+FILE *open_input(const char *path, const char *mode, struct stat *status)
+{
+    FILE *input = fopen(path, mode);
+    if (input != nullptr && (fstat(fileno(input), status) != 0 || S_ISDIR(status->st_mode))) {
+        fclose(input);
+        return nullptr;
+    }
+    return input;
+}
+
+bool is_same_file(const char *path, const struct stat *status)
+{
+    struct stat other;
+    return stat(path, &other) == 0 && other.st_dev == status->st_dev && other.st_ino == status->st_ino;
+}
+
+const char *reader_message(int result)
+{
+    switch (result) {
+    case IHEX_RESULT_EXTRA_CHARACTERS:
+        return "extra characters";
+    case IHEX_RESULT_INVALID_START_CODE:
+        return "invalid start code";
+    case IHEX_RESULT_INVALID_LINE:
+        return "invalid IHEX line";
+    case IHEX_RESULT_INVALID_RECORD:
+        return "invalid record";
+    case IHEX_RESULT_CHECKSUM_MISMATCH:
+        return "checksum mismatch";
+    case IHEX_RESULT_DUPLICATE_START_ADDRESS:
+        return "duplicate start address record";
+    case IHEX_RESULT_ADDRESS_OUT_OF_RANGE:
+        return "address out of range";
+    default:
+        return "unknown error";
+    }
+}
+
+// Inputs are read front to back exactly once, in 64 KiB reads. A bigger
+// buffer reads no faster and costs a page fault per 4 KiB on every run: on
+// a 1 MiB input, 256 KiB of buffer cost more than half a millisecond.
+static char input_stream_buffer[1 << 16];
+
+static bool read_line(char *line, FILE *input)
+{
+#ifdef __GLIBC__
+    // Only this thread reads the stream; the locking of fgets buys nothing.
+    return fgets_unlocked(line, ihex_line_size, input) != nullptr;
+#else
+    return fgets(line, ihex_line_size, input) != nullptr;
+#endif
+}
+
+static const char *skip_line_end(const char *p)
+{
+    while (*p == '\r' || *p == '\n')
+        p++;
+    return p;
+}
+
+void read_ihex(FILE *input, ihex_input_t *state, char *line, uint8_t *data,
+               bool (*on_record)(void *context, uint32_t address, uint32_t length, const uint8_t *data),
+               void *context)
+{
+    setvbuf(input, input_stream_buffer, _IOFBF, sizeof input_stream_buffer);
+    ihex_reader_init(&state->reader);
+    state->line_number = 0;
+    state->error = IHEX_RESULT_OK;
+    state->end_of_file_seen = state->extra_data = false;
+    uint32_t address = 0;
+    while (read_line(line, input)) {
+        state->line_number++;
+        const char *record = skip_line_end(line);
+        if (*record == '\0')
+            continue;
+        uint32_t length;
+        int result = ihex_parse_line(&state->reader, record, &address, &length, data);
+        if (result == IHEX_RESULT_EOF) {
+            // Only blank lines are expected after it; nothing there is parsed.
+            state->end_of_file_seen = true;
+            while (!state->extra_data && read_line(line, input))
+                state->extra_data = *skip_line_end(line) != '\0';
+            return;
+        }
+        if (result != IHEX_RESULT_OK) {
+            state->error = result;
+            return;
+        }
+        if (!on_record(context, address, length, data))
+            return;
+    }
+}
+
+bool output_open(output_t *output, const char *path)
+{
+    output->path = path;
+    output->temporary[0] = '\0';
+    // Through a symbolic link, the file it names is replaced.
+    const char *file = path;
+    struct stat status;
+    if (lstat(path, &status) == 0 && S_ISLNK(status.st_mode) && realpath(path, output->target) != nullptr)
+        file = output->target;
+    bool exists = stat(file, &status) == 0;
+    if (!exists || S_ISREG(status.st_mode)) {
+        const char *name = strrchr(file, '/') == nullptr ? file : strrchr(file, '/') + 1;
+        size_t length = snprintf(output->temporary, sizeof output->temporary, "%.*s.%s.XXXXXX", int(name - file),
+                                 file, name);
+        int descriptor = length < sizeof output->temporary ? mkstemp(output->temporary) : -1;
+        if (descriptor >= 0) {
+            mode_t mask = umask(0);
+            umask(mask);
+            fchmod(descriptor, exists ? status.st_mode & 07777 : 0666 & ~mask);
+            if (file == path)
+                snprintf(output->target, sizeof output->target, "%s", path);
+            output->stream = fdopen(descriptor, "wb");
+            pending_output = output;
+            return output->stream != nullptr;
+        }
+        output->temporary[0] = '\0'; // a folder we may not write in: in place, if at all
+    }
+    output->stream = fopen(path, "wb");
+    return output->stream != nullptr;
+}
+
+void write_ihex_block(ihex_writer_t *writer, output_t *output, uint8_t last_block)
+{
+    char line[16 + 2 * 255];
+    for (;;) {
+        int result = ihex_write_line(writer, line, last_block);
+        if (result == IHEX_WRITE_START_ADDRESS_DROPPED)
+            continue;
+        if (result == IHEX_WRITE_END_OF_BLOCK && !last_block)
+            return;
+        size_t length = strlen(line);
+        if (fwrite(line, 1, length, output->stream) != length)
+            fatal_error(0, "cannot write output file: '%s'", output->path);
+        if (result == IHEX_WRITE_END_OF_BLOCK)
+            return;
+    }
+}
+
+bool output_close(output_t *output)
+{
+    bool written = fflush(output->stream) == 0 && !ferror(output->stream);
+    written = fclose(output->stream) == 0 && written;
+    if (output->temporary[0] != '\0') {
+        written = written && rename(output->temporary, output->target) == 0;
+        if (!written)
+            remove(output->temporary);
+    }
+    pending_output = nullptr;
+    return written;
+}

@@ -1,0 +1,81 @@
+// command.h: what the tesslar commands share: the ways out, reading option
+// values, opening an input, reading IHEX lines with the converter's rules,
+// and writing an output that replaces the old one only when it is whole.
+#pragma once
+
+#include "ihex.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include <sys/stat.h>
+
+extern const char *const command_version; // printed in every banner
+
+// Each command defines its usage text; usage_error prints it.
+extern const char command_usage_text[];
+
+// Prints the usage text, "\nERROR: ", the message and "\n\n"; exit status 1.
+[[noreturn]] __attribute__((format(printf, 1, 2))) void usage_error(const char *format, ...);
+
+// Prints "\nERROR: ", the message, " at line N" when line is not 0, and
+// "\n\n"; exit status 1. An output being written is removed first.
+[[noreturn]] __attribute__((format(printf, 2, 3))) void fatal_error(uint32_t line, const char *format, ...);
+
+// Reads an option's value as C23's strtoul does with base 0 and keeps the low
+// 32 bits; characters left after the number are a usage error.
+uint32_t read_value(const char *text, const char *bad_message);
+
+// Opens an input for reading, as fopen does; a folder, which opens but holds
+// nothing, gives null too. *status receives what fstat says of it.
+FILE *open_input(const char *path, const char *mode, struct stat *status);
+
+// Whether `path` names the file that `status` describes (the same device and
+// inode: a hard or a symbolic link to it counts).
+bool is_same_file(const char *path, const struct stat *status);
+
+// The converter's message for a reader result or IHEX_RESULT_ADDRESS_OUT_OF_RANGE.
+const char *reader_message(int result);
+
+/*
+ * Reads IHEX lines from `input` with the converter's rules: a line holds at
+ * most 522 characters (`line` has room for 523), lines of CR and LF only are
+ * skipped, the first bad record ends the reading, and so does the
+ * end-of-file record, after which only blank lines are expected. Every other
+ * accepted record goes to `on_record` with the address of the last data
+ * record (0 before the first), its length (0 for other records) and its
+ * bytes in `data`; when it returns false the reading stops as if the input
+ * had ended there. `line_number` counts every line read.
+ */
+constexpr int ihex_line_size = 523;
+struct ihex_input_t {
+    ihex_reader_t reader;
+    uint32_t line_number;
+    int error;             // IHEX_RESULT_OK, or the result of the bad record
+    bool end_of_file_seen; // the reading ended at an end-of-file record
+    bool extra_data;       // something other than blank lines came after it
+};
+void read_ihex(FILE *input, ihex_input_t *state, char *line, uint8_t *data,
+               bool (*on_record)(void *context, uint32_t address, uint32_t length, const uint8_t *data),
+               void *context);
+
+/*
+ * An output written to a temporary file beside it and renamed over it once
+ * whole, so that a failed run leaves neither a partial file nor a damaged
+ * earlier one. A device, a pipe or anything else that cannot be replaced is
+ * written in place. From output_open to output_close a fatal_error removes
+ * the temporary file.
+ */
+struct output_t {
+    FILE *stream;
+    const char *path;
+    char temporary[4096]; // empty when written in place
+    char target[4096];    // the file the temporary one replaces
+};
+bool output_open(output_t *output, const char *path);
+// Writes every line the writer makes of its current block, and closes the
+// stream after it when `last_block` is set; a failed write is fatal.
+void write_ihex_block(ihex_writer_t *writer, output_t *output, uint8_t last_block);
+// Flushes and closes the stream and puts the file in place; false on a failed
+// write. Either way the temporary file is gone afterwards.
+bool output_close(output_t *output);
