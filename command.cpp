@@ -51,6 +51,43 @@ uint32_t read_value(const char *text, const char *bad_message)
     return uint32_t(value);
 }
 
+uint32_t read_record_bytes(const char *text)
+{
+    const char *end;
+    uint64_t n = qkit_parse_unsigned(text, &end);
+    if (*end != '\0' || n < 1 || n > 255)
+        usage_error("invalid value for --record-bytes. Must be 1 to 255");
+    return uint32_t(n);
+}
+
+static const char *const address_mode_names[] = {"16bit", "segment", "linear"};
+
+ihex_address_mode_t read_address_mode(const char *text)
+{
+    for (uint32_t mode = IHEX_ADDRESS_MODE_16BIT; mode <= IHEX_ADDRESS_MODE_LINEAR; mode++)
+        if (strcmp(text, address_mode_names[mode - 1]) == 0)
+            return ihex_address_mode_t(mode);
+    usage_error("invalid value for --mode. Must be 16bit, segment or linear");
+}
+
+const char *address_mode_name(ihex_address_mode_t mode)
+{
+    return address_mode_names[mode - 1];
+}
+
+uint32_t address_mode_limit(ihex_address_mode_t mode)
+{
+    return mode == IHEX_ADDRESS_MODE_16BIT ? 0xFFFF : mode == IHEX_ADDRESS_MODE_SEGMENT ? 0xFFFFF : 0xFFFFFFFF;
+}
+
+void check_start_address(ihex_address_mode_t mode, uint32_t start_address)
+{
+    if (mode == IHEX_ADDRESS_MODE_16BIT)
+        usage_error("--start needs --mode segment or linear: the 16bit mode has no start address record");
+    if (start_address > address_mode_limit(mode))
+        usage_error("invalid value for --start. The segment mode reaches 000FFFFFh");
+}
+
 FILE *open_input(const char *path, const char *mode, struct stat *status)
 {
     FILE *input = fopen(path, mode);

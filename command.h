@@ -26,6 +26,15 @@ extern const char command_usage_text[];
 // 32 bits; characters left after the number are a usage error.
 uint32_t read_value(const char *text, const char *bad_message);
 
+// The values of --record-bytes (1 to 255) and --mode (16bit, segment or
+// linear); a bad one is a usage error.
+uint32_t read_record_bytes(const char *text);
+ihex_address_mode_t read_address_mode(const char *text);
+const char *address_mode_name(ihex_address_mode_t mode);
+uint32_t address_mode_limit(ihex_address_mode_t mode); // the highest address it reaches
+// A --start value the mode cannot write is a usage error.
+void check_start_address(ihex_address_mode_t mode, uint32_t start_address);
+
 // Opens an input for reading, as fopen does; a folder, which opens but holds
 // nothing, gives null too. *status receives what fstat says of it.
 FILE *open_input(const char *path, const char *mode, struct stat *status);

@@ -144,40 +144,42 @@ void data_sections_append(data_section_list_t *list, data_section_t *section)
     list->tail = section;
 }
 
-// Shuffled input has short runs, and merging them chases pointers all over
-// memory. Sorting an array is cheaper then: the sections are entered last
-// arrival first and sorted stably by address (a radix sort, 11 bits a pass),
-// so a tie puts the later one first. Returns false when the arrays cannot be
-// had.
-bool sort_through_array(data_section_list_t *list, size_t count)
+data_section_key_t *data_sections_sort_keys(data_section_key_t *keys, data_section_key_t *scratch, size_t count)
 {
-    struct entry_t {
-        uint32_t address;
-        data_section_t *section;
-    };
     constexpr unsigned digit_bits = 11;
     constexpr size_t digits = size_t(1) << digit_bits;
-    entry_t *block = static_cast<entry_t *>(data_sections_alloc_bulk(2 * count * sizeof(entry_t)));
-    if (block == nullptr)
-        return false;
-    entry_t *entries = block, *other = block + count;
-    size_t i = count;
-    for (data_section_t *s = list->head; s != nullptr; s = s->next)
-        entries[--i] = {s->address, s};
     for (unsigned shift = 0; shift < 32; shift += digit_bits) {
         size_t starts[digits] = {};
-        for (i = 0; i < count; i++)
-            starts[(entries[i].address >> shift) & (digits - 1)]++;
+        for (size_t i = 0; i < count; i++)
+            starts[(keys[i].address >> shift) & (digits - 1)]++;
         size_t total = 0;
         for (size_t &start : starts) {
             size_t n = start;
             start = total;
             total += n;
         }
-        for (i = 0; i < count; i++)
-            other[starts[(entries[i].address >> shift) & (digits - 1)]++] = entries[i];
-        std::swap(entries, other);
+        for (size_t i = 0; i < count; i++)
+            scratch[starts[(keys[i].address >> shift) & (digits - 1)]++] = keys[i];
+        std::swap(keys, scratch);
     }
+    return keys;
+}
+
+// Shuffled input has short runs, and merging them chases pointers all over
+// memory. Sorting an array is cheaper then: the sections are entered last
+// arrival first and sorted stably by address (a radix sort, 11 bits a pass),
+// so a tie puts the later one first. Returns false when the arrays cannot be
+// had.
+static bool sort_through_array(data_section_list_t *list, size_t count)
+{
+    data_section_key_t *block =
+        static_cast<data_section_key_t *>(data_sections_alloc_bulk(2 * count * sizeof(data_section_key_t)));
+    if (block == nullptr)
+        return false;
+    size_t i = count;
+    for (data_section_t *s = list->head; s != nullptr; s = s->next)
+        block[--i] = {s->address, s};
+    data_section_key_t *entries = data_sections_sort_keys(block, block + count, count);
 
     // Move every section to new memory in address order, so that what
     // follows walks memory front to back instead of jumping about.
@@ -185,13 +187,13 @@ bool sort_through_array(data_section_list_t *list, size_t count)
     data_sections_list_init(&sorted);
     for (i = 0; i < count; i++) {
         if (i + 8 < count)
-            __builtin_prefetch(entries[i + 8].section);
-        data_section_t *old = entries[i].section;
+            __builtin_prefetch(entries[i + 8].item);
+        data_section_t *old = static_cast<data_section_t *>(const_cast<void *>(entries[i].item));
         data_section_t *moved = data_section_alloc(old->size);
         if (moved == nullptr) {
             // out of memory: link the rest where they are
             for (; i < count; i++)
-                data_sections_append(&sorted, entries[i].section);
+                data_sections_append(&sorted, static_cast<data_section_t *>(const_cast<void *>(entries[i].item)));
             break;
         }
         memcpy(moved, old, sizeof(data_section_t) + old->size);

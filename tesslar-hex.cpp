@@ -36,17 +36,6 @@ const char command_usage_text[] =
 // ---------------------------------------------------------------------------
 // Command line
 
-static const char *mode_name(ihex_address_mode_t mode)
-{
-    return mode == IHEX_ADDRESS_MODE_16BIT ? "16bit" : mode == IHEX_ADDRESS_MODE_SEGMENT ? "segment" : "linear";
-}
-
-// The highest address each mode can express.
-static uint32_t mode_limit(ihex_address_mode_t mode)
-{
-    return mode == IHEX_ADDRESS_MODE_16BIT ? 0xFFFF : mode == IHEX_ADDRESS_MODE_SEGMENT ? 0xFFFFF : 0xFFFFFFFF;
-}
-
 static void read_command_line(int argc, char **argv, hex_options_t *options)
 {
     *options = hex_options_t{0, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0, false, 0xFF, false, 0, nullptr, nullptr};
@@ -66,20 +55,9 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
         if (strcmp(argument, "--address") == 0) {
             options->address = read_value(value, "invalid value for --address");
         } else if (strcmp(argument, "--record-bytes") == 0) {
-            const char *end;
-            uint64_t n = qkit_parse_unsigned(value, &end);
-            if (*end != '\0' || n < 1 || n > 255)
-                usage_error("invalid value for --record-bytes. Must be 1 to 255");
-            options->record_bytes = uint32_t(n);
+            options->record_bytes = read_record_bytes(value);
         } else if (strcmp(argument, "--mode") == 0) {
-            if (strcmp(value, "16bit") == 0)
-                options->mode = IHEX_ADDRESS_MODE_16BIT;
-            else if (strcmp(value, "segment") == 0)
-                options->mode = IHEX_ADDRESS_MODE_SEGMENT;
-            else if (strcmp(value, "linear") == 0)
-                options->mode = IHEX_ADDRESS_MODE_LINEAR;
-            else
-                usage_error("invalid value for --mode. Must be 16bit, segment or linear");
+            options->mode = read_address_mode(value);
         } else if (strcmp(argument, "--start") == 0) {
             options->start_address = read_value(value, "invalid value for --start");
             options->start_present = true;
@@ -111,10 +89,8 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
         usage_error("missing output file");
     if (options->fill_given && options->keep_fill)
         usage_error("--fill and --keep-fill exclude each other");
-    if (options->start_present && options->mode == IHEX_ADDRESS_MODE_16BIT)
-        usage_error("--start needs --mode segment or linear: the 16bit mode has no start address record");
-    if (options->start_present && options->mode == IHEX_ADDRESS_MODE_SEGMENT && options->start_address > 0xFFFFF)
-        usage_error("invalid value for --start. The segment mode reaches 000FFFFFh");
+    if (options->start_present)
+        check_start_address(options->mode, options->start_address);
 }
 
 // ---------------------------------------------------------------------------
@@ -155,15 +131,15 @@ static uint8_t *read_input(const char *path, uint64_t *size)
 static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data, uint64_t size)
 {
     printf("\nOutput file: %s", options->output_path);
-    printf("\nAddress mode: %s", mode_name(options->mode));
+    printf("\nAddress mode: %s", address_mode_name(options->mode));
     if (size == 0)
         printf("\nAddress range: empty");
     else
         printf("\nAddress range: %08Xh - %08llXh", options->address,
                static_cast<unsigned long long>(options->address + size - 1));
-    if (size != 0 && options->address + size - 1 > mode_limit(options->mode))
-        fatal_error(0, "the input ends beyond %08Xh, the highest address of the %s mode", mode_limit(options->mode),
-                    mode_name(options->mode));
+    if (size != 0 && options->address + size - 1 > address_mode_limit(options->mode))
+        fatal_error(0, "the input ends beyond %08Xh, the highest address of the %s mode",
+                    address_mode_limit(options->mode), address_mode_name(options->mode));
 
     output_t output;
     if (!output_open(&output, options->output_path))

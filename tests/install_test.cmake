@@ -12,7 +12,7 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-foreach(file bin/tesslar bin/tesslar-hex lib/libquillkit.a include/quillkit/ihex.h include/quillkit/quillkit.h
+foreach(file bin/tesslar bin/tesslar-hex bin/tesslar-merge lib/libquillkit.a include/quillkit/ihex.h include/quillkit/quillkit.h
         lib/cmake/quillkit/quillkitConfig.cmake lib/cmake/quillkit/quillkitConfigVersion.cmake
         lib/cmake/quillkit/quillkitTargets.cmake share/man/man1/tesslar.1 share/man/man1/tesslar-hex.1)
     if(NOT EXISTS ${prefix}/${file})

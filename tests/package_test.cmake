@@ -10,7 +10,7 @@ if(NOT status EQUAL 0 OR NOT count EQUAL 1)
     message(FATAL_ERROR "cpack failed (${status}):\n${log}")
 endif()
 execute_process(COMMAND dpkg-deb --contents ${packages} OUTPUT_VARIABLE contents RESULT_VARIABLE status)
-foreach(file usr/bin/tesslar usr/bin/tesslar-hex usr/share/man/man1/tesslar.1 usr/share/man/man1/tesslar-hex.1
+foreach(file usr/bin/tesslar usr/bin/tesslar-hex usr/bin/tesslar-merge usr/share/man/man1/tesslar.1 usr/share/man/man1/tesslar-hex.1
         usr/lib/libquillkit.a usr/include/quillkit/ihex.h usr/lib/cmake/quillkit/quillkitConfig.cmake)
     if(NOT contents MATCHES " \\./${file}\n")
         message(FATAL_ERROR "${file} is not in ${packages}:\n${contents}")

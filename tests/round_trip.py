@@ -5,7 +5,7 @@ input again, less the trailing fill run the writer leaves out (whole with
     round_trip.py BUILD_DIR COUNT"""
 import os, random, subprocess, sys, tempfile
 
-build, count = sys.argv[1], int(sys.argv[2])
+build, count = os.path.abspath(sys.argv[1]), int(sys.argv[2])
 rng, failures = random.Random(2026), 0
 os.chdir(tempfile.mkdtemp(prefix="tesslar-round-trip-"))
 for n in range(count):

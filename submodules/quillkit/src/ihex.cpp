@@ -311,7 +311,10 @@ int ihex_write_line(ihex_writer_t *writer, char *line, uint8_t last_block)
             return ihex_close_block(writer, line, last_block);
     }
 
-    if (writer->line_count == 0 || (writer->address >> 16) != writer->upper_address) {
+    // The 16-bit mode has no address records: upper_address, never set in
+    // that mode, is not even looked at.
+    if (writer->address_mode != IHEX_ADDRESS_MODE_16BIT &&
+        (writer->line_count == 0 || (writer->address >> 16) != writer->upper_address)) {
         switch (writer->address_mode) {
         case IHEX_ADDRESS_MODE_SEGMENT:
             writer->upper_address = writer->address >> 16;
@@ -321,8 +324,6 @@ int ihex_write_line(ihex_writer_t *writer, char *line, uint8_t last_block)
             writer->upper_address = writer->address >> 16;
             ihex_format_address_record(writer, line, IHEX_RECORD_EXTENDED_LINEAR_ADDRESS, writer->address);
             return IHEX_WRITE_LINE_READY;
-        case IHEX_ADDRESS_MODE_16BIT:
-            break;
         default:
             assert(0);
         }

@@ -1,0 +1,461 @@
+// tesslar-merge: merges several Intel HEX files into one.
+// The run goes banner, command line, inputs, overlaps, start address and
+// output; every error leaves through usage_error or fatal_error.
+#include "command.h"
+#include "data_sections.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+enum overlap_policy_t { OVERLAP_ERROR, OVERLAP_SAME, OVERLAP_FIRST, OVERLAP_LAST };
+static const char *const overlap_policy_names[] = {"error", "same", "first", "last"};
+
+struct merge_options_t {
+    const char *output_path;
+    overlap_policy_t overlap;
+    bool start_given;
+    uint32_t start_address;
+    bool no_start;
+    uint32_t record_bytes;
+    ihex_address_mode_t mode;
+    bool info_only;
+    int input_count;
+    const char **input_paths;
+};
+
+// One data record of an input. Records are kept in the order they were read,
+// input after input; their bytes lie in one store, in the same order.
+struct record_t {
+    uint32_t address;
+    uint32_t size;
+    uint32_t input;
+    uint32_t line;
+    uint64_t offset; // of its bytes in the store
+};
+
+// A run of records that overlap or touch, written as one block.
+struct region_t {
+    uint32_t address;
+    uint64_t end;
+    size_t first, count; // its records, in address order
+    bool overlapped;
+    bool in_store;       // its bytes lie in the store already, one after the other
+    uint8_t *bytes;
+};
+
+// Two records that give some byte twice; `later` was read after `earlier`.
+struct overlap_t {
+    const record_t *earlier, *later;
+    uint32_t address;
+    uint64_t end;
+};
+
+// An array that doubles as it fills.
+template <typename T> struct growing_t {
+    T *items = nullptr;
+    size_t count = 0, capacity = 0;
+};
+
+template <typename T> static T *grow(growing_t<T> *array, size_t more)
+{
+    if (array->count + more > array->capacity) {
+        array->capacity = std::max(2 * array->capacity, array->count + more + 1024);
+        array->items = static_cast<T *>(realloc(array->items, array->capacity * sizeof(T)));
+        if (array->items == nullptr)
+            fatal_error(0, "cannot allocate memory");
+    }
+    array->count += more;
+    return array->items + array->count - more;
+}
+
+struct merge_t {
+    const merge_options_t *options;
+    growing_t<record_t> records;
+    growing_t<uint8_t> store;
+    growing_t<region_t> regions;
+    growing_t<overlap_t> overlaps;
+    const record_t **sorted;
+    int start_input; // the first input that carries a start address, or -1
+    uint32_t start_address;
+    uint32_t input;            // the input being read
+    const ihex_input_t *state; // and its reading state
+};
+
+const char command_usage_text[] =
+    "\n\nUSAGE: tesslar-merge [<options>] -o <output .hex file> <input .hex file>..."
+    "\n\twhere: <options> can be"
+    "\n\t\t-o <file>\t\t-\tthe merged IHEX file (not needed with -i)"
+    "\n\t\t--overlap <policy>\t-\ta byte given twice: error (the default), same, first or last"
+    "\n\t\t--start <value>\t\t-\tstart address to write, whatever the inputs say"
+    "\n\t\t--no-start\t\t-\twrite no start address record"
+    "\n\t\t--record-bytes <n>\t-\tdata bytes per record, 1 to 255 (default 32)"
+    "\n\t\t--mode <mode>\t\t-\taddress records: 16bit, segment or linear (default linear)"
+    "\n\t\t-i\t\t\t-\treport the inputs, the merged regions and every overlap; write nothing\n\n";
+
+// ---------------------------------------------------------------------------
+// Command line
+
+static void read_command_line(int argc, char **argv, merge_options_t *options)
+{
+    *options = merge_options_t{nullptr, OVERLAP_ERROR, false, 0,       false, 32, IHEX_ADDRESS_MODE_LINEAR,
+                               false,   0,             nullptr};
+    options->input_paths = static_cast<const char **>(malloc(argc * sizeof(char *)));
+    if (options->input_paths == nullptr)
+        fatal_error(0, "cannot allocate memory");
+
+    for (int i = 1; i < argc; i++) {
+        const char *argument = argv[i];
+        bool takes_value = strcmp(argument, "-o") == 0 || strcmp(argument, "--overlap") == 0 ||
+                           strcmp(argument, "--start") == 0 || strcmp(argument, "--record-bytes") == 0 ||
+                           strcmp(argument, "--mode") == 0;
+        const char *value = takes_value ? argv[++i] : nullptr;
+        if (takes_value && value == nullptr)
+            usage_error("missing value for %s", argument);
+
+        if (strcmp(argument, "-o") == 0) {
+            options->output_path = value;
+        } else if (strcmp(argument, "--overlap") == 0) {
+            int policy = 0;
+            while (policy < 4 && strcmp(value, overlap_policy_names[policy]) != 0)
+                policy++;
+            if (policy == 4)
+                usage_error("invalid value for --overlap. Must be error, same, first or last");
+            options->overlap = overlap_policy_t(policy);
+        } else if (strcmp(argument, "--start") == 0) {
+            options->start_address = read_value(value, "invalid value for --start");
+            options->start_given = true;
+        } else if (strcmp(argument, "--record-bytes") == 0) {
+            options->record_bytes = read_record_bytes(value);
+        } else if (strcmp(argument, "--mode") == 0) {
+            options->mode = read_address_mode(value);
+        } else if (strcmp(argument, "--no-start") == 0) {
+            options->no_start = true;
+        } else if (strcmp(argument, "-i") == 0) {
+            if (options->info_only)
+                usage_error("duplicate -i option");
+            options->info_only = true;
+        } else if (argument[0] == '-') {
+            usage_error("unknown argument '%s'", argument);
+        } else {
+            options->input_paths[options->input_count++] = argument;
+        }
+    }
+
+    if (options->input_count == 0)
+        usage_error("missing input file");
+    if (options->output_path == nullptr && !options->info_only)
+        usage_error("missing output file");
+    if (options->start_given && options->no_start)
+        usage_error("--start and --no-start exclude each other");
+    if (options->start_given)
+        check_start_address(options->mode, options->start_address);
+}
+
+// ---------------------------------------------------------------------------
+// Inputs
+
+static bool keep_record(void *context, uint32_t address, uint32_t length, const uint8_t *data)
+{
+    merge_t *merge = static_cast<merge_t *>(context);
+    if (length == 0)
+        return true;
+    if (uint64_t(address) + length > (uint64_t(1) << 32))
+        fatal_error(0, "%s at line %u of '%s'", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE),
+                    merge->state->line_number, merge->options->input_paths[merge->input]);
+    *grow(&merge->records, 1) = {address, length, merge->input, merge->state->line_number, merge->store.count};
+    memcpy(grow(&merge->store, length), data, length);
+    return true;
+}
+
+// Reads every input in turn, with tesslar's rules, and tells what each held.
+static void read_inputs(merge_t *merge, char *line, uint8_t *data)
+{
+    const merge_options_t *options = merge->options;
+    for (merge->input = 0; merge->input < uint32_t(options->input_count); merge->input++) {
+        const char *path = options->input_paths[merge->input];
+        printf("\nInput file: %s", path);
+        struct stat status;
+        FILE *file = open_input(path, "r", &status);
+        if (file == nullptr)
+            fatal_error(0, "cannot open input file: '%s'", path);
+        ihex_input_t input;
+        merge->state = &input;
+        read_ihex(file, &input, line, data, keep_record, merge);
+        fclose(file);
+        if (input.error != IHEX_RESULT_OK)
+            fatal_error(0, "%s at line %u of '%s'", reader_message(input.error), input.line_number, path);
+        if (!input.end_of_file_seen)
+            printf("\nWARNING: End-of-file record not detected in '%s'", path);
+        if (input.extra_data)
+            printf("\nWARNING: Extra data after the end-of-file record in '%s'", path);
+
+        const ihex_reader_t &reader = input.reader;
+        printf("\n\t%u records, %u bytes of data, start address ", reader.record_count, reader.data_byte_count);
+        if (reader.start_address_present)
+            printf("%08Xh", reader.start_address);
+        else
+            printf("not present");
+        if (!reader.start_address_present || options->info_only || options->start_given || options->no_start)
+            continue;
+        if (merge->start_input < 0) {
+            merge->start_input = int(merge->input);
+            merge->start_address = reader.start_address;
+        } else if (reader.start_address != merge->start_address) {
+            fatal_error(0, "the start addresses differ: '%s' gives %08Xh, '%s' gives %08Xh",
+                        options->input_paths[merge->start_input], merge->start_address, path, reader.start_address);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Regions and overlaps
+
+static uint64_t end_of(const record_t *record)
+{
+    return uint64_t(record->address) + record->size;
+}
+
+// Puts the records in address order (of equal addresses, the one read first
+// first), then sweeps over them: records that overlap or touch make one
+// region, and every two records that share an address make an overlap.
+static void find_regions(merge_t *merge, bool stop_at_first_overlap)
+{
+    size_t count = merge->records.count;
+    data_section_key_t *keys = static_cast<data_section_key_t *>(malloc(2 * count * sizeof(data_section_key_t) + 1));
+    merge->sorted = static_cast<const record_t **>(malloc(count * sizeof(record_t *) + 1));
+    if (keys == nullptr || merge->sorted == nullptr)
+        fatal_error(0, "cannot allocate memory");
+    bool in_order = true;
+    for (size_t i = 0; i < count; i++) {
+        keys[i] = {merge->records.items[i].address, merge->records.items + i};
+        in_order = in_order && (i == 0 || keys[i - 1].address <= keys[i].address);
+    }
+    const data_section_key_t *sorted = in_order ? keys : data_sections_sort_keys(keys, keys + count, count);
+    for (size_t i = 0; i < count; i++)
+        merge->sorted[i] = static_cast<const record_t *>(sorted[i].item);
+    free(keys);
+
+    // The records whose bytes reach beyond the address swept so far.
+    growing_t<const record_t *> active;
+    region_t *region = nullptr;
+    for (size_t i = 0; i < count; i++) {
+        const record_t *r = merge->sorted[i];
+        size_t kept = 0;
+        for (size_t a = 0; a < active.count; a++)
+            if (end_of(active.items[a]) > r->address)
+                active.items[kept++] = active.items[a];
+        active.count = kept;
+        for (size_t a = 0; a < kept && !(stop_at_first_overlap && merge->overlaps.count != 0); a++) {
+            const record_t *other = active.items[a];
+            *grow(&merge->overlaps, 1) = {std::min(other, r), std::max(other, r), r->address,
+                                          std::min(end_of(other), end_of(r))};
+        }
+        *grow(&active, 1) = r;
+
+        if (region == nullptr || r->address > region->end) {
+            region = grow(&merge->regions, 1);
+            *region = {r->address, end_of(r), i, 1, false, true, nullptr};
+            continue;
+        }
+        const record_t *before = merge->sorted[i - 1];
+        region->overlapped = region->overlapped || r->address < region->end;
+        region->in_store = region->in_store && r->address == end_of(before) && r->offset == before->offset + before->size;
+        region->end = std::max(region->end, end_of(r));
+        region->count++;
+    }
+    free(active.items);
+}
+
+// The first address at which the two records of an overlap differ, or its
+// end when they agree throughout.
+static uint64_t first_difference(const merge_t *merge, const overlap_t *overlap)
+{
+    const uint8_t *a = merge->store.items + overlap->earlier->offset + (overlap->address - overlap->earlier->address);
+    const uint8_t *b = merge->store.items + overlap->later->offset + (overlap->address - overlap->later->address);
+    uint64_t length = overlap->end - overlap->address, i = 0;
+    while (i < length && a[i] == b[i])
+        i++;
+    return overlap->address + i;
+}
+
+// "'app.hex' line 3 overlaps 'boot.hex' line 1 at 00000002h", into `text`.
+static const char *describe(const merge_t *merge, const overlap_t *overlap, uint64_t at, char (&text)[9000])
+{
+    const char *const *paths = merge->options->input_paths;
+    snprintf(text, sizeof text, "'%.4096s' line %u overlaps '%.4096s' line %u at %08Xh", paths[overlap->later->input],
+             overlap->later->line, paths[overlap->earlier->input], overlap->earlier->line, uint32_t(at));
+    return text;
+}
+
+// Applies the overlap policy: an error ends the run at the lowest address
+// given twice (with "same", given twice with different values); with "first"
+// and "last" each overlap is a warning.
+static void resolve_overlaps(const merge_t *merge)
+{
+    overlap_policy_t policy = merge->options->overlap;
+    const overlap_t *worst = nullptr;
+    uint64_t worst_at = UINT64_MAX;
+    char text[9000];
+    for (size_t i = 0; i < merge->overlaps.count; i++) {
+        const overlap_t *overlap = &merge->overlaps.items[i];
+        if (policy == OVERLAP_FIRST || policy == OVERLAP_LAST) {
+            printf("\nWARNING: %s - %08Xh", describe(merge, overlap, overlap->address, text),
+                   uint32_t(overlap->end - 1));
+            continue;
+        }
+        uint64_t at = policy == OVERLAP_ERROR ? overlap->address : first_difference(merge, overlap);
+        if (at < overlap->end && at < worst_at) {
+            worst = overlap;
+            worst_at = at;
+        }
+    }
+    if (worst != nullptr)
+        fatal_error(0, "%s%s", describe(merge, worst, worst_at, text), policy == OVERLAP_SAME ? " with another value" : "");
+}
+
+// Gives every region its bytes: those in the store where they already lie
+// in order, else a copy in which the records are laid down in the order they
+// were read, so that in an overlap the last one read stays, or, with
+// "first", in the opposite order.
+static void build_regions(merge_t *merge)
+{
+    for (size_t i = 0; i < merge->regions.count; i++) {
+        region_t *region = &merge->regions.items[i];
+        const record_t **records = merge->sorted + region->first;
+        if (region->in_store) {
+            region->bytes = merge->store.items + records[0]->offset;
+            continue;
+        }
+        region->bytes = static_cast<uint8_t *>(malloc(region->end - region->address));
+        if (region->bytes == nullptr)
+            fatal_error(0, "cannot allocate memory");
+        if (region->overlapped)
+            std::sort(records, records + region->count);
+        bool first_wins = merge->options->overlap == OVERLAP_FIRST;
+        for (size_t j = 0; j < region->count; j++) {
+            const record_t *r = records[first_wins ? region->count - 1 - j : j];
+            memcpy(region->bytes + (r->address - region->address), merge->store.items + r->offset, r->size);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Report and output
+
+static void report(const merge_t *merge)
+{
+    printf("\nData regions:");
+    for (size_t i = 0; i < merge->regions.count; i++) {
+        const region_t *region = &merge->regions.items[i];
+        printf("\n\tRegion at %08Xh, %u bytes", region->address, uint32_t(region->end - region->address));
+    }
+    if (merge->regions.count == 0)
+        printf("\n\tnone");
+    printf("\nOverlaps:");
+    char text[9000];
+    for (size_t i = 0; i < merge->overlaps.count; i++) {
+        const overlap_t *overlap = &merge->overlaps.items[i];
+        printf("\n\t%s - %08Xh, %s", describe(merge, overlap, overlap->address, text), uint32_t(overlap->end - 1),
+               first_difference(merge, overlap) == overlap->end ? "the same bytes" : "different bytes");
+    }
+    if (merge->overlaps.count == 0)
+        printf("\n\tnone");
+}
+
+static void write_merged(const merge_t *merge)
+{
+    const merge_options_t *options = merge->options;
+    bool start_present = !options->no_start && (options->start_given || merge->start_input >= 0);
+    uint32_t start_address = options->start_given ? options->start_address : merge->start_address;
+    const char *start_from = options->start_given ? "--start" : options->input_paths[std::max(0, merge->start_input)];
+    uint32_t limit = address_mode_limit(options->mode);
+    if (merge->regions.count != 0 && merge->regions.items[merge->regions.count - 1].end - 1 > limit)
+        fatal_error(0, "the data ends beyond %08Xh, the highest address of the %s mode", limit,
+                    address_mode_name(options->mode));
+    if (start_present && options->mode == IHEX_ADDRESS_MODE_16BIT)
+        fatal_error(0, "the 16bit mode has no start address record for %08Xh of '%s'; --no-start leaves it out",
+                    start_address, start_from);
+    if (start_present && start_address > limit)
+        fatal_error(0, "the start address %08Xh of '%s' lies beyond %08Xh, the highest of the %s mode",
+                    start_address, start_from, limit, address_mode_name(options->mode));
+
+    printf("\nOutput file: %s", options->output_path);
+    printf("\nAddress mode: %s", address_mode_name(options->mode));
+    printf("\nStart address: ");
+    if (start_present)
+        printf("%08Xh", start_address);
+    else
+        printf("none");
+    output_t output;
+    if (!output_open(&output, options->output_path))
+        fatal_error(0, "cannot open output file: '%s'", options->output_path);
+
+    ihex_writer_t writer;
+    ihex_writer_init(&writer);
+    writer.address_mode = options->mode;
+    writer.max_record_bytes = uint8_t(options->record_bytes);
+    writer.skip_fill = 0; // every byte given is written
+    writer.start_address_present = start_present;
+    writer.start_address = start_address;
+    for (size_t i = 0; i < merge->regions.count; i++) {
+        const region_t *region = &merge->regions.items[i];
+        // a region of the whole 4 GiB does not fit one block
+        uint64_t size = region->end - region->address;
+        for (uint64_t done = 0; done < size; done += writer.address - uint32_t(region->address + done)) {
+            writer.data = region->bytes + done;
+            writer.address = uint32_t(region->address + done);
+            writer.remaining = uint32_t(std::min<uint64_t>(size - done, 0x80000000));
+            write_ihex_block(&writer, &output, 0);
+        }
+    }
+    write_ihex_block(&writer, &output, 1);
+    if (!output_close(&output))
+        fatal_error(0, "cannot write output file: '%s'", options->output_path);
+    printf("\nWrote %u lines, %u data bytes", writer.line_count, writer.data_byte_count);
+}
+
+// ---------------------------------------------------------------------------
+
+int main(int argc, char **argv)
+{
+    merge_options_t options;
+    merge_t merge{};
+    char line[ihex_line_size];
+    uint8_t data[256];
+
+    printf("\nTESSLAR-MERGE %s.\n", command_version);
+    read_command_line(argc, argv, &options);
+    // Writing over an input would destroy it before it was read.
+    for (int i = 0; i < options.input_count && options.output_path != nullptr && !options.info_only; i++) {
+        struct stat status;
+        if (stat(options.input_paths[i], &status) == 0 && is_same_file(options.output_path, &status))
+            fatal_error(0, "the output file is one of the inputs: '%s'", options.output_path);
+    }
+
+    merge.options = &options;
+    merge.start_input = -1;
+    read_inputs(&merge, line, data);
+    find_regions(&merge, options.overlap == OVERLAP_ERROR && !options.info_only);
+    if (options.info_only) {
+        report(&merge);
+    } else {
+        resolve_overlaps(&merge);
+        build_regions(&merge);
+        write_merged(&merge);
+    }
+
+    for (size_t i = 0; i < merge.regions.count; i++)
+        if (!merge.regions.items[i].in_store)
+            free(merge.regions.items[i].bytes);
+    free(merge.regions.items);
+    free(merge.overlaps.items);
+    free(merge.sorted);
+    free(merge.records.items);
+    free(merge.store.items);
+    free(options.input_paths);
+    printf("\n\n");
+    return 0;
+}
