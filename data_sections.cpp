@@ -152,6 +152,8 @@ data_section_key_t *data_sections_sort_keys(data_section_key_t *keys, data_secti
         size_t starts[digits] = {};
         for (size_t i = 0; i < count; i++)
             starts[(keys[i].address >> shift) & (digits - 1)]++;
+        if (count == 0 || starts[(keys[0].address >> shift) & (digits - 1)] == count)
+            continue; // every key has this digit: the pass would change nothing
         size_t total = 0;
         for (size_t &start : starts) {
             size_t n = start;

@@ -30,10 +30,9 @@ struct merge_options_t {
 // input after input; their bytes lie in one store, in the same order.
 struct record_t {
     uint32_t address;
-    uint32_t size;
-    uint32_t input;
     uint32_t line;
-    uint64_t offset; // of its bytes in the store
+    uint64_t offset : 56; // of its bytes in the store
+    uint64_t size : 8;
 };
 
 // A run of records that overlap or touch, written as one block.
@@ -59,6 +58,14 @@ template <typename T> struct growing_t {
     size_t count = 0, capacity = 0;
 };
 
+// Room for `capacity` items up front, in memory that the system may back with
+// large pages: an estimate from the inputs' sizes saves the copies of growing.
+template <typename T> static void reserve(growing_t<T> *array, uint64_t capacity)
+{
+    array->items = static_cast<T *>(data_sections_alloc_bulk(capacity * sizeof(T)));
+    array->capacity = array->items == nullptr ? 0 : capacity;
+}
+
 template <typename T> static T *grow(growing_t<T> *array, size_t more)
 {
     if (array->count + more > array->capacity) {
@@ -78,7 +85,8 @@ struct merge_t {
     growing_t<region_t> regions;
     growing_t<overlap_t> overlaps;
     const record_t **sorted;
-    int start_input; // the first input that carries a start address, or -1
+    size_t *first_record; // the first record of each input
+    int start_input;      // the first input that carries a start address, or -1
     uint32_t start_address;
     uint32_t input;            // the input being read
     const ihex_input_t *state; // and its reading state
@@ -165,7 +173,7 @@ static bool keep_record(void *context, uint32_t address, uint32_t length, const 
     if (uint64_t(address) + length > (uint64_t(1) << 32))
         fatal_error(0, "%s at line %u of '%s'", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE),
                     merge->state->line_number, merge->options->input_paths[merge->input]);
-    *grow(&merge->records, 1) = {address, length, merge->input, merge->state->line_number, merge->store.count};
+    *grow(&merge->records, 1) = {address, merge->state->line_number, merge->store.count, length};
     memcpy(grow(&merge->store, length), data, length);
     return true;
 }
@@ -176,6 +184,7 @@ static void read_inputs(merge_t *merge, char *line, uint8_t *data)
     const merge_options_t *options = merge->options;
     for (merge->input = 0; merge->input < uint32_t(options->input_count); merge->input++) {
         const char *path = options->input_paths[merge->input];
+        merge->first_record[merge->input] = merge->records.count;
         printf("\nInput file: %s", path);
         struct stat status;
         FILE *file = open_input(path, "r", &status);
@@ -213,6 +222,14 @@ static void read_inputs(merge_t *merge, char *line, uint8_t *data)
 // ---------------------------------------------------------------------------
 // Regions and overlaps
 
+// The input a record came from.
+static const char *input_of(const merge_t *merge, const record_t *record)
+{
+    size_t index = size_t(record - merge->records.items);
+    size_t *after = std::upper_bound(merge->first_record, merge->first_record + merge->options->input_count, index);
+    return merge->options->input_paths[after - merge->first_record - 1];
+}
+
 static uint64_t end_of(const record_t *record)
 {
     return uint64_t(record->address) + record->size;
@@ -224,19 +241,27 @@ static uint64_t end_of(const record_t *record)
 static void find_regions(merge_t *merge, bool stop_at_first_overlap)
 {
     size_t count = merge->records.count;
-    data_section_key_t *keys = static_cast<data_section_key_t *>(malloc(2 * count * sizeof(data_section_key_t) + 1));
+    const record_t *records = merge->records.items;
     merge->sorted = static_cast<const record_t **>(malloc(count * sizeof(record_t *) + 1));
-    if (keys == nullptr || merge->sorted == nullptr)
+    if (merge->sorted == nullptr)
         fatal_error(0, "cannot allocate memory");
-    bool in_order = true;
-    for (size_t i = 0; i < count; i++) {
-        keys[i] = {merge->records.items[i].address, merge->records.items + i};
-        in_order = in_order && (i == 0 || keys[i - 1].address <= keys[i].address);
+    size_t in_order = 1;
+    while (in_order < count && records[in_order - 1].address <= records[in_order].address)
+        in_order++;
+    if (in_order >= count) {
+        for (size_t i = 0; i < count; i++)
+            merge->sorted[i] = records + i;
+    } else {
+        data_section_key_t *keys = static_cast<data_section_key_t *>(malloc(2 * count * sizeof(data_section_key_t)));
+        if (keys == nullptr)
+            fatal_error(0, "cannot allocate memory");
+        for (size_t i = 0; i < count; i++)
+            keys[i] = {records[i].address, records + i};
+        const data_section_key_t *sorted = data_sections_sort_keys(keys, keys + count, count);
+        for (size_t i = 0; i < count; i++)
+            merge->sorted[i] = static_cast<const record_t *>(sorted[i].item);
+        free(keys);
     }
-    const data_section_key_t *sorted = in_order ? keys : data_sections_sort_keys(keys, keys + count, count);
-    for (size_t i = 0; i < count; i++)
-        merge->sorted[i] = static_cast<const record_t *>(sorted[i].item);
-    free(keys);
 
     // The records whose bytes reach beyond the address swept so far.
     growing_t<const record_t *> active;
@@ -284,9 +309,8 @@ static uint64_t first_difference(const merge_t *merge, const overlap_t *overlap)
 // "'app.hex' line 3 overlaps 'boot.hex' line 1 at 00000002h", into `text`.
 static const char *describe(const merge_t *merge, const overlap_t *overlap, uint64_t at, char (&text)[9000])
 {
-    const char *const *paths = merge->options->input_paths;
-    snprintf(text, sizeof text, "'%.4096s' line %u overlaps '%.4096s' line %u at %08Xh", paths[overlap->later->input],
-             overlap->later->line, paths[overlap->earlier->input], overlap->earlier->line, uint32_t(at));
+    snprintf(text, sizeof text, "'%.4096s' line %u overlaps '%.4096s' line %u at %08Xh", input_of(merge, overlap->later),
+             overlap->later->line, input_of(merge, overlap->earlier), overlap->earlier->line, uint32_t(at));
     return text;
 }
 
@@ -435,6 +459,18 @@ int main(int argc, char **argv)
             fatal_error(0, "the output file is one of the inputs: '%s'", options.output_path);
     }
 
+    // Every data byte takes two characters and every record at least 13, so
+    // the inputs' sizes bound what is kept of them.
+    uint64_t input_bytes = 0;
+    for (int i = 0; i < options.input_count; i++) {
+        struct stat status;
+        input_bytes += stat(options.input_paths[i], &status) == 0 ? uint64_t(status.st_size) : 0;
+    }
+    reserve(&merge.records, input_bytes / 13 + 1);
+    merge.first_record = static_cast<size_t *>(malloc(options.input_count * sizeof(size_t)));
+    if (merge.first_record == nullptr)
+        fatal_error(0, "cannot allocate memory");
+    reserve(&merge.store, input_bytes / 2 + 1);
     merge.options = &options;
     merge.start_input = -1;
     read_inputs(&merge, line, data);
@@ -453,6 +489,7 @@ int main(int argc, char **argv)
     free(merge.regions.items);
     free(merge.overlaps.items);
     free(merge.sorted);
+    free(merge.first_record);
     free(merge.records.items);
     free(merge.store.items);
     free(options.input_paths);

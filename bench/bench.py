@@ -146,6 +146,57 @@ def input_order(args, out_dir):
         os.remove(out)
 
 
+def merge(args, out_dir):
+    """tesslar-merge against srec_cat and hexmerge.py, alternating run by run;
+    the merged files must hold the same memory, as tesslar reads them."""
+    merge_bin = os.path.join(os.path.dirname(args.tesslar), "tesslar-merge")
+    hexmerge = "/usr/share/python3-intelhex/hexmerge.py"
+    cases = [("A: 2 inputs of 16 MiB, 16-byte records", 2, 16 * MiB, 0x2000000, ["srec_cat"]),
+             ("B: 64 inputs of 64 KiB, 16-byte records", 64, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"])]
+    if args.quick:
+        cases = [("A: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"]),
+                 ("B: 16 inputs of 64 KiB", 16, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"])]
+    runs = args.runs or (3 if args.quick else 7)
+    rows = []
+    for name, count, size, step, peers in cases:
+        inputs = []
+        for i in range(count):
+            path = os.path.join(args.work, f"merge-{size}-{i * step:#x}.hex")
+            if not os.path.exists(path):
+                subprocess.run([args.gen, "ascending", str(size), "16", path, str(i * step)], check=True)
+            inputs.append(path)
+        outs = {p: os.path.join(out_dir, f"bench-merge-{p}.hex") for p in ["tesslar-merge"] + peers}
+        commands = {"tesslar-merge": [merge_bin, "-o", outs["tesslar-merge"]] + inputs,
+                    "srec_cat": ["srec_cat"] + [a for p in inputs for a in (p, "-intel")]
+                    + ["-o", outs["srec_cat"], "-intel"],
+                    "hexmerge.py": ["/usr/bin/python3", hexmerge, "-o", outs.get("hexmerge.py")] + inputs}
+        times = {p: [] for p in outs}
+        for _ in range(runs):
+            for p in outs:
+                times[p].append(timed(commands[p], outs[p]))
+        images = []
+        for p, out in outs.items():
+            image = out + ".bin"
+            subprocess.run([args.tesslar, out, image], stdout=subprocess.DEVNULL, check=True)
+            images.append(open(image, "rb").read())
+            os.remove(image)
+            os.remove(out)
+        if any(i != images[0] for i in images):
+            sys.exit(f"{name}: the merged files differ")
+        med = {p: statistics.median(t) for p, t in times.items()}
+        rows.append((name, med))
+    print()
+    print(f"Merging, medians of {runs} runs, programs alternating; the merged memory checked identical")
+    print()
+    print("| inputs | tesslar-merge s | srec_cat s | hexmerge.py s | vs srec_cat | vs hexmerge.py |")
+    print("|---|---:|---:|---:|---:|---:|")
+    for name, med in rows:
+        t = med["tesslar-merge"]
+        hm = med.get("hexmerge.py")
+        print(f"| {name} | {t:.3f} | {med['srec_cat']:.3f} | {'' if hm is None else f'{hm:.3f}'} "
+              f"| {med['srec_cat'] / t:.1f}x | {'' if hm is None else f'{hm / t:.1f}x'} |")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tesslar", required=True)
@@ -153,6 +204,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--runs", type=int, default=None)
+    parser.add_argument("--only-merge", action="store_true", help="only the merge table")
     parser.add_argument("--out", default=None,
                         help="folder for the images written (default: /dev/shm when there is one)")
     args = parser.parse_args()
@@ -161,6 +213,9 @@ def main():
     runs = args.runs or (3 if args.quick else 7)
     srec_runs = max(3, runs // 2)
 
+    if args.only_merge:
+        merge(args, out_dir)
+        return 0
     rows = []
     for name, shape, size, record in workloads:
         path = os.path.join(args.work, f"{shape}-{size}-{record}.hex")
@@ -218,6 +273,7 @@ def main():
     if not args.quick:
         input_order(args, out_dir)
         scaling(args, out_dir)
+    merge(args, out_dir)
     return 0
 
 

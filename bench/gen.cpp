@@ -1,8 +1,9 @@
 // gen: writes the benchmark's IHEX workloads, the same bytes on every run.
-//   gen SHAPE BYTES RECORD_BYTES OUT
+//   gen SHAPE BYTES RECORD_BYTES OUT [BASE]
 // SHAPE: ascending, reversed-blocks (64 KiB blocks in reverse order, each
 // ascending inside), descending, random (record order shuffled), sparse
 // (eight regions of 1/256 of BYTES each, BYTES/8 apart, from 1 MiB on).
+// BASE (default 0) is added to every address, and picks the bytes too.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,8 +59,8 @@ void put_data(writer_t *w, uint32_t address, const uint8_t *data, uint32_t n)
 
 int main(int argc, char **argv)
 {
-    if (argc != 5) {
-        fprintf(stderr, "usage: gen SHAPE BYTES RECORD_BYTES OUT\n");
+    if (argc != 5 && argc != 6) {
+        fprintf(stderr, "usage: gen SHAPE BYTES RECORD_BYTES OUT [BASE]\n");
         return 2;
     }
     const char *shape = argv[1];
@@ -71,6 +72,8 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    uint32_t base = argc == 6 ? uint32_t(strtoul(argv[5], nullptr, 0)) : 0;
+    random_state += base;
     std::vector<uint8_t> image(size);
     for (uint8_t &b : image)
         b = uint8_t(next_random());
@@ -79,9 +82,9 @@ int main(int argc, char **argv)
     std::vector<uint32_t> starts;
     for (uint64_t a = 0; a < size; a += record)
         starts.push_back(uint32_t(a));
-    auto emit = [&](uint32_t start, uint32_t base) {
+    auto emit = [&](uint32_t start, uint32_t at) {
         uint32_t n = uint32_t(size - start < record ? size - start : record);
-        put_data(&w, base + start, image.data() + start, n);
+        put_data(&w, base + at + start, image.data() + start, n);
     };
 
     if (strcmp(shape, "ascending") == 0) {
