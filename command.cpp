@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // command.cpp: the ways out, option values, inputs, IHEX lines and outputs
 // of the tesslar commands.
 #include "command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // command.h: what the tesslar commands share: the ways out, reading option
 // values, opening an input, reading IHEX lines with the converter's rules,
 // and writing an output that replaces the old one only when it is whole.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // data_sections.cpp: ordered insertion and consolidation of data sections.
 #include "data_sections.h"
 

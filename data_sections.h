@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // data_sections.h: blocks of image data in address order. A section is one
 // heap block: this header, then `size` data bytes.
 #pragma once

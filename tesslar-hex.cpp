@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tesslar-hex: turns a flat binary file back into Intel HEX text.
 // The run goes banner, command line, input, output; every error leaves
 // through usage_error or fatal_error.

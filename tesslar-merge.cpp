@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tesslar-merge: merges several Intel HEX files into one.
 // The run goes banner, command line, inputs, overlaps, start address and
 // output; every error leaves through usage_error or fatal_error.

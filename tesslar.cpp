@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tesslar: converts an Intel HEX memory image into a flat binary file.
 // The run goes banner, command line, input pass, consolidation, report and
 // image; every error leaves through usage_error or fatal_error.

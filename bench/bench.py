@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Times tesslar, objcopy and srec_cat on the same IHEX files, alternating run
 by run, checks that their images agree and prints a Markdown table of
 medians."""

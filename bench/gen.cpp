@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gen: writes the benchmark's IHEX workloads, the same bytes on every run.
 //   gen SHAPE BYTES RECORD_BYTES OUT [BASE]
 // SHAPE: ascending, reversed-blocks (64 KiB blocks in reverse order, each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: any bytes as one record line, on a reader in any state; the
 // line sits in a block of exactly its size, so a read past the NUL is seen.
 #include "ihex.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: random file contents and options through the real command, a
 // sanitizer build of it named by TESSLAR_BINARY, run as a child process. It
 // must end with status 0 or 1 (never a signal or a sanitizer report), with

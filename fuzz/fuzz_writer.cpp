@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: a random block through the writer and every line back through
 // the reader; each byte comes back once at its address, except the fill runs
 // that begin a line, and the counters and start address agree.

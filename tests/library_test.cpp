@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quillkit and the section list, driven by one table per function (the
 // .table files beside this one say how their rows read).
 #include "data_sections.h"

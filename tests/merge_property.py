@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Random images cut into records and dealt out to several inputs, each in
 random order: what tesslar-merge makes of them gives the image back, read by
 tesslar and by srec_cat.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Random binaries through tesslar-hex and back through tesslar give the
 input again, less the trailing fill run the writer leaves out (whole with
 --keep-fill); GNU objcopy reads tesslar-hex's files to the same bytes.

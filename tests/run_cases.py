@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Runs a table of command cases, each in a fresh folder, and compares what
 the command did with what the case expects. The format: README.md."""
 import argparse, ast, os, random, re, resource, shlex, shutil, signal, subprocess, sys, tempfile

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parses one data record and writes its bytes back as a record.
 #include <quillkit/ihex.h>
 #include <quillkit/quillkit.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ihex.cpp: the Intel HEX record reader (one line in, one result code out)
 // and the record writer (one block of memory in, one line out per call).
 #include "ihex.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ihex.h: the Intel HEX record reader and writer of quillkit.
 // Both work one text line at a time on a state record that the caller owns;
 // neither allocates, prints nor touches a file.

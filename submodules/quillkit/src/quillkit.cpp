@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quillkit.cpp: buffer padding and number reading.
 #include "quillkit.h"
 

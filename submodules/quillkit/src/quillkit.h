@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quillkit.h: the buffer and text helpers of quillkit that are not IHEX
 // specific. Nothing here allocates or does input or output.
 #pragma once
