@@ -192,15 +192,14 @@ static bool sort_through_array(data_section_list_t *list, size_t count)
         if (i + 8 < count)
             __builtin_prefetch(entries[i + 8].item);
         data_section_t *old = static_cast<data_section_t *>(const_cast<void *>(entries[i].item));
+        // out of memory, a section stays where it is
         data_section_t *moved = data_section_alloc(old->size);
         if (moved == nullptr) {
-            // out of memory: link the rest where they are
-            for (; i < count; i++)
-                data_sections_append(&sorted, static_cast<data_section_t *>(const_cast<void *>(entries[i].item)));
-            break;
+            moved = old;
+        } else {
+            memcpy(moved, old, sizeof(data_section_t) + old->size);
+            data_section_free(old);
         }
-        memcpy(moved, old, sizeof(data_section_t) + old->size);
-        data_section_free(old);
         data_sections_append(&sorted, moved);
     }
     *list = sorted;

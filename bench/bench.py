@@ -4,6 +4,7 @@
 by run, checks that their images agree and prints a Markdown table of
 medians."""
 import argparse
+import json
 import os
 import platform
 import re
@@ -196,6 +197,35 @@ def merge(args, out_dir):
         hm = med.get("hexmerge.py")
         print(f"| {name} | {t:.3f} | {med['srec_cat']:.3f} | {'' if hm is None else f'{hm:.3f}'} "
               f"| {med['srec_cat'] / t:.1f}x | {'' if hm is None else f'{hm / t:.1f}x'} |")
+    return rows
+
+
+def history(args, rows, merge_rows):
+    """Keeps this full run's ratios in build/bench/history.jsonl and prints, for
+    the main workloads, the range of the ratios over every run kept there."""
+    path = os.path.join(args.work, "history.jsonl")
+    run = {"machine": f"{platform.node()}, {os.cpu_count()} cores, {platform.platform()}",
+           "convert": {name: {"tesslar": med["tesslar"], "objcopy": med["objcopy"] / med["tesslar"],
+                              "srec_cat": med["srec_cat"] / med["tesslar"]} for name, _, _, med, _ in rows[:3]},
+           "merge": {name: {"tesslar-merge": med["tesslar-merge"],
+                            **{p: med[p] / med["tesslar-merge"] for p in med if p != "tesslar-merge"}}
+                     for name, med in merge_rows}}
+    with open(path, "a") as f:
+        f.write(json.dumps(run) + "\n")
+    runs = [json.loads(line) for line in open(path)]
+    print()
+    print(f"Over the {len(runs)} full runs kept in {path} ({run['machine']}): tesslar's median time, "
+          f"and how many times faster it is, lowest to highest")
+    print()
+    print("| workload | tesslar s | vs objcopy | vs srec_cat | vs hexmerge.py |")
+    print("|---|---:|---:|---:|---:|")
+    for table, programs in (("convert", ("objcopy", "srec_cat", "")), ("merge", ("", "srec_cat", "hexmerge.py"))):
+        for name in run[table]:
+            kept = [r[table][name] for r in runs if name in r.get(table, {})]
+            own = "tesslar" if table == "convert" else "tesslar-merge"
+            cells = [f"{min(k[p] for k in kept):.1f}x - {max(k[p] for k in kept):.1f}x"
+                     if p and all(p in k for k in kept) else "" for p in programs]
+            print(f"| {name} | {statistics.median(k[own] for k in kept):.3f} | " + " | ".join(cells) + " |")
 
 
 def main():
@@ -271,10 +301,11 @@ def main():
         print(f"| {name} | {text_mb:.1f} | {t:.3f} | {text_mb / t:.0f} | {rss['tesslar'] * 1024 / image:.2f} "
               f"({rss['tesslar'] / 1024:.0f} MiB) | {med['objcopy']:.3f} | {med['srec_cat']:.3f} "
               f"| {med['objcopy'] / t:.1f}x | {med['srec_cat'] / t:.1f}x |")
+    merge_rows = merge(args, out_dir)
     if not args.quick:
         input_order(args, out_dir)
         scaling(args, out_dir)
-    merge(args, out_dir)
+        history(args, rows, merge_rows)
     return 0
 
 

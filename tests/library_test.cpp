@@ -52,18 +52,12 @@ uint64_t hex(const std::string &text)
 }
 
 // "0A0B" is the bytes 0A 0B, "0A0Bx3" the same three times, "-" none.
-void append_bytes(std::vector<uint8_t> *out, const std::string &text)
+std::vector<uint8_t> bytes(const std::string &text, std::vector<uint8_t> out = {})
 {
     size_t x = text.find('x'), times = x == std::string::npos ? 1 : std::stoul(text.substr(x + 1));
     for (size_t t = 0; t < times; t++)
         for (size_t i = 0; i + 1 < std::min(x, text.size()); i += 2)
-            out->push_back(uint8_t(hex(text.substr(i, 2))));
-}
-
-std::vector<uint8_t> bytes(const std::string &text)
-{
-    std::vector<uint8_t> out;
-    append_bytes(&out, text);
+            out.push_back(uint8_t(hex(text.substr(i, 2))));
     return out;
 }
 
@@ -137,7 +131,7 @@ TEST(Table, WriteRecords)
             if (t[0] == '@') {
                 blocks.emplace_back();
                 for (; i + 1 < row.size() && row[i + 1].text.find_first_not_of("0123456789ABCDEFx") == std::string::npos;)
-                    append_bytes(&blocks.back(), row[++i].text);
+                    blocks.back() = bytes(row[++i].text, blocks.back());
                 w.data = blocks.back().data();
                 w.address = uint32_t(hex(t.substr(1)));
                 w.remaining = uint32_t(blocks.back().size());
@@ -199,14 +193,6 @@ data_section_t *make_section(uint32_t address, uint32_t size, uint8_t first_byte
     return s;
 }
 
-void free_list(data_section_t *s)
-{
-    for (data_section_t *next; s != nullptr; s = next) {
-        next = s->next;
-        data_section_free(s);
-    }
-}
-
 TEST(Sections, OrderOfEveryArrivalShape)
 {
     // Sections appended in arrival order and put in order at the end stand
@@ -241,7 +227,8 @@ TEST(Sections, OrderOfEveryArrivalShape)
         EXPECT_EQ(got, reference);
         EXPECT_EQ(list.tail->size, reference.back());
         EXPECT_EQ(list.tail->next, nullptr);
-        free_list(list.head);
+        for (data_section_t *s = list.head, *next; s != nullptr; s = next)
+            next = s->next, data_section_free(s);
     }
 }
 
@@ -254,6 +241,7 @@ TEST(Sections, ManyBlocksFreedInAnyOrderKeepTheirBytes)
         sections.push_back(make_section(i, i % 1000 == 0 ? 5000 + i % 7 : i % 97, uint8_t(i)));
     std::shuffle(sections.begin(), sections.end(), std::mt19937(7));
     for (data_section_t *s : sections) {
+        ASSERT_EQ(reinterpret_cast<uintptr_t>(s) % 8, 0u);
         for (uint32_t i = 0; i < s->size; i++)
             ASSERT_EQ(data_section_bytes(s)[i], uint8_t(s->address + i));
         data_section_free(s);

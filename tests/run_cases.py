@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 """Runs a table of command cases, each in a fresh folder, and compares what
 the command did with what the case expects. The format: README.md."""
-import argparse, ast, os, random, re, resource, shlex, shutil, signal, subprocess, sys, tempfile
+import ast, os, random, re, resource, shlex, shutil, signal, subprocess, sys, tempfile
 
 
 def parse(path):
@@ -86,16 +86,12 @@ def run_case(case, defines, program, data_dir, wrapper):
                             f"  expected: {value(case['stdout'], defines, data_dir)[:4000]!r}")
         for name, text in [(k.split()[1], t) for k, t in case["keys"] if k.startswith("expect ")]:
             path = os.path.join(folder, name)
-            if text == "none":
-                if os.path.lexists(path):
-                    problems.append(f"{name} exists")
-            elif not os.path.exists(path):
-                problems.append(f"no {name}")
-            else:
-                got, want = open(path, "rb").read(), value(text, defines, data_dir)
-                if got != want:
-                    at = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
-                    problems.append(f"{name}: {len(got)} bytes, expected {len(want)}; first difference at {at}")
+            got = open(path, "rb").read() if os.path.lexists(path) else None
+            want = None if text == "none" else value(text, defines, data_dir)
+            if got != want:
+                at = next((i for i, (a, b) in enumerate(zip(got or b"", want or b"")) if a != b), None)
+                problems.append(f"{name}: {'none' if got is None else len(got)} bytes, expected "
+                                f"{'none' if want is None else len(want)}; first difference at {at}")
         held = sorted(os.path.relpath(os.path.join(d, f), folder) for d, _, fs in os.walk(folder) for f in fs)
         if "folder" in case and held != sorted(case["folder"].split()):
             problems.append(f"the folder holds {held}")
@@ -111,23 +107,18 @@ def run_case(case, defines, program, data_dir, wrapper):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--cases", required=True)
-    parser.add_argument("--wrapper", default="", help="put before the program; 'valgrind' checks leaks too")
-    parser.add_argument("--no-memory-limit", action="store_true", help="skip the cases that limit memory")
-    args = parser.parse_args()
-    defines, cases = parse(args.cases)
-    data_dir = os.path.dirname(os.path.abspath(args.cases))
+    """run_cases.py PROGRAM CASES [--wrapper COMMAND | --no-memory-limit]; valgrind as
+    the wrapper checks for leaks too, and the sanitizers' builds skip the memory limits."""
+    program, cases_path, option = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3:]
+    wrapper = shlex.split(option[1]) if option[:1] == ["--wrapper"] else []
+    defines, cases = parse(cases_path)
     failed = skipped = 0
     for case in cases:
-        if (args.wrapper or args.no_memory_limit) and "limit-memory" in case:
-            print(f"skip  {case['name']}: a memory limit does not fit a wrapper or a sanitizer")
-            skipped += 1
-            continue
-        problems = run_case(case, defines, os.path.abspath(args.program), data_dir, shlex.split(args.wrapper))
-        if problems is None:
-            print(f"skip  {case['name']}: its setup is not allowed here")
+        problems = ["skip"] if option and "limit-memory" in case else \
+            run_case(case, defines, program, os.path.dirname(os.path.abspath(cases_path)), wrapper)
+        if problems in (None, ["skip"]):
+            print(f"skip  {case['name']}: " + ("its setup is not allowed here" if problems is None else
+                                                "a memory limit does not fit a wrapper or a sanitizer"))
             skipped += 1
             continue
         failed += bool(problems)

@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""Properties on random data, COUNT cases of each:
+- a binary through tesslar-hex and back through tesslar is the binary again,
+  less the trailing fill run the writer leaves out (whole with --keep-fill),
+  and GNU objcopy reads tesslar-hex's file to the same bytes;
+- an image cut into records, dealt out to several inputs in random order and
+  merged by tesslar-merge is the image again, read by tesslar and srec_cat.
+    properties.py BUILD_DIR COUNT"""
+import os, random, subprocess, sys, tempfile
+
+build, count = os.path.abspath(sys.argv[1]), int(sys.argv[2])
+rng, failures = random.Random(2026), 0
+os.chdir(tempfile.mkdtemp(prefix="tesslar-properties-"))
+
+
+def run(*command):
+    return subprocess.run(command, capture_output=True)
+
+
+def read(name):
+    return open(name, "rb").read() if os.path.exists(name) else b""
+
+
+def round_trip():
+    mode, top = rng.choice([("16bit", 0xFFFF), ("segment", 0xFFFFF), ("linear", 0xFFFFFFFF)])
+    data = bytearray()
+    for _ in range(rng.choice([0, 1, 3, 30, 300])):  # pieces, a third of them erased flash
+        data += b"\xff" * rng.randrange(1, 200) if rng.random() < 0.3 else rng.randbytes(rng.randrange(1, 100))
+    room = top + 1 - len(data)
+    address = rng.choice([0, rng.randrange(room), room - 1, max(0, min(room - 1, rng.randrange(1, 16) << 16) - 7)])
+    record_bytes, keep_fill = rng.choice([1, 16, 32, 255, rng.randrange(1, 256)]), rng.random() < 0.25
+    open("in.bin", "wb").write(data)
+    made = run(f"{build}/tesslar-hex", "--address", str(address), "--record-bytes", str(record_bytes), "--mode", mode,
+               *["--keep-fill"] * keep_fill, "in.bin", "x.hex")
+    # a fill run is left out only where a record would begin: the last
+    # record may carry the start of the trailing run
+    end = i = 0
+    while i < len(data):
+        while not keep_fill and i < len(data) and data[i] == 0xFF:
+            i += 1
+        if i < len(data):
+            end = i = min(i + record_bytes, len(data))
+    back = run(f"{build}/tesslar", "--offset", f"-{address}", "x.hex", "y.bin")
+    # every line accepted, the end-of-file record last
+    ok = made.returncode == back.returncode == 0 and read("y.bin") == data[:end] \
+        and b"End-of-file record detected" in back.stdout and b"WARNING" not in back.stdout
+    if ok and end:  # objcopy's image runs from the lowest address written
+        run("objcopy", "-I", "ihex", "-O", "binary", "--gap-fill", "0xFF", "x.hex", "z.bin")
+        ok = read("z.bin") == (data[:end] if keep_fill else data[:end].lstrip(b"\xff"))
+    return ok, f"{len(data)} bytes at {address:#x}, {mode}, {record_bytes} a record, keep-fill {keep_fill}", made, back
+
+
+def record(address, kind, data):
+    fields = bytes([len(data), address >> 8 & 0xFF, address & 0xFF, kind]) + bytes(data)
+    return ":%s%02X\n" % (fields.hex().upper(), -sum(fields) & 0xFF)
+
+
+def merge():
+    image, records = {}, []
+    at = rng.choice([0, rng.randrange(1 << 20), rng.randrange(1 << 32) & ~0xFFFFF])
+    for _ in range(rng.randrange(1, 6)):  # regions with gaps between them
+        at += rng.choice([0, 1, rng.randrange(1, 70000)])
+        for _ in range(rng.randrange(1, 40)):  # records that touch
+            data = rng.randbytes(rng.randrange(1, 256))
+            records.append(record(0, 4, bytes([at >> 24, at >> 16 & 0xFF])) + record(at & 0xFFFF, 0, data))
+            image.update((at + i, b) for i, b in enumerate(data))
+            at += len(data)
+    files = [[] for _ in range(rng.randrange(1, 6))]
+    for r in records:
+        rng.choice(files).append(r)
+    for i, lines in enumerate(files):
+        rng.shuffle(lines)
+        open(f"in{i}.hex", "w").write("".join(lines) + ":00000001FF\n")
+    low, high = min(image), max(image) + 1
+    expected = bytes(image.get(a, 0xFF) for a in range(low, high))
+    merged = run(f"{build}/tesslar-merge", "--record-bytes", str(rng.randrange(1, 256)), "-o", "out.hex",
+                 *[f"in{i}.hex" for i in range(len(files))])
+    back = run(f"{build}/tesslar", "--offset", f"-{low}", "out.hex", "y.bin")
+    run("srec_cat", "out.hex", "-intel", "-fill", "0xFF", str(low), str(high), "-offset", f"-{low}",
+        "-o", "z.bin", "-binary")
+    ok = merged.returncode == back.returncode == 0 and read("y.bin") == expected == read("z.bin")
+    return ok, f"{len(records)} records over {len(files)} inputs, {low:#x} to {high:#x}", merged, back
+
+
+for check in (round_trip, merge):
+    for n in range(count):
+        for name in ("x.hex", "out.hex", "y.bin", "z.bin"):
+            if os.path.exists(name):
+                os.remove(name)
+        ok, what, first, second = check()
+        if not ok:
+            failures += 1
+            print(f"FAIL {check.__name__} #{n}: {what}\n{first.stdout.decode()}{second.stdout.decode()}")
+print(f"{2 * count - failures} passed, {failures} failed")
+sys.exit(1 if failures else 0)
