@@ -395,7 +395,8 @@ static void write_merged(const merge_t *merge)
     const merge_options_t *options = merge->options;
     bool start_present = !options->no_start && (options->start_given || merge->start_input >= 0);
     uint32_t start_address = options->start_given ? options->start_address : merge->start_address;
-    const char *start_from = options->start_given ? "--start" : options->input_paths[std::max(0, merge->start_input)];
+    // a --start value was checked with the command line: only an input's can be out of reach
+    const char *start_from = options->input_paths[std::max(0, merge->start_input)];
     uint32_t limit = address_mode_limit(options->mode);
     if (merge->regions.count != 0 && merge->regions.items[merge->regions.count - 1].end - 1 > limit)
         fatal_error(0, "the data ends beyond %08Xh, the highest address of the %s mode", limit,
