@@ -136,9 +136,12 @@ TEST(Table, WriteRecords)
                 w.address = uint32_t(hex(t.substr(1)));
                 w.remaining = uint32_t(blocks.back().size());
             } else if (row[i].quoted || t == "end" || t == "eof" || t == "drop") {
-                char line[600] = "#";
+                char line[600];
+                memset(line, '#', sizeof line);
+                line[1] = '\0';
                 EXPECT_EQ(ihex_write_line(&w, line, last), row[i].quoted ? 0 : t == "drop" ? 2 : 1) << t;
                 EXPECT_EQ(std::string(line), row[i].quoted ? t + "\r\n" : t == "eof" ? ":00000001FF\r\n" : "#");
+                EXPECT_EQ(line[strlen(line) + 1], '#') << "written beyond the line's NUL";
             } else if (t == "last") {
                 last = 1;
             } else if (key == "mode") {
@@ -149,9 +152,9 @@ TEST(Table, WriteRecords)
                 w.skip_fill = uint8_t(v);
             } else if (key == "fill") {
                 w.fill_value = uint8_t(v);
-            } else if (key == "start") {
+            } else if (key == "start" || t == "flag") { // "flag": the start address that init left
                 w.start_address_present = 1;
-                w.start_address = v;
+                w.start_address = key == "start" ? v : w.start_address;
             } else {
                 std::map<std::string, uint32_t> got{{"lines", w.line_count}, {"bytes", w.data_byte_count},
                     {"address", w.address}, {"remaining", w.remaining}, {"present", w.start_address_present}};
