@@ -213,6 +213,16 @@ bool output_open(output_t *output, const char *path)
     return output->stream != nullptr;
 }
 
+void open_ihex_output(output_t *output, const char *path, ihex_writer_t *writer, ihex_address_mode_t mode,
+                      uint32_t record_bytes)
+{
+    if (!output_open(output, path))
+        fatal_error(0, "cannot open output file: '%s'", path);
+    ihex_writer_init(writer);
+    writer->address_mode = mode;
+    writer->max_record_bytes = uint8_t(record_bytes);
+}
+
 void write_ihex_block(ihex_writer_t *writer, output_t *output, uint8_t last_block)
 {
     char line[16 + 2 * 255];

@@ -83,6 +83,10 @@ struct output_t {
     char target[4096];    // the file the temporary one replaces
 };
 bool output_open(output_t *output, const char *path);
+// Opens `path` as output_open does, a failure being fatal, and prepares
+// `writer` for a stream in `mode` with up to `record_bytes` bytes a record.
+void open_ihex_output(output_t *output, const char *path, ihex_writer_t *writer, ihex_address_mode_t mode,
+                      uint32_t record_bytes);
 // Writes every line the writer makes of its current block, and closes the
 // stream after it when `last_block` is set; a failed write is fatal.
 void write_ihex_block(ihex_writer_t *writer, output_t *output, uint8_t last_block);

@@ -143,13 +143,8 @@ static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data
                     address_mode_limit(options->mode), address_mode_name(options->mode));
 
     output_t output;
-    if (!output_open(&output, options->output_path))
-        fatal_error(0, "cannot open output file: '%s'", options->output_path);
-
     ihex_writer_t writer;
-    ihex_writer_init(&writer);
-    writer.address_mode = options->mode;
-    writer.max_record_bytes = uint8_t(options->record_bytes);
+    open_ihex_output(&output, options->output_path, &writer, options->mode, options->record_bytes);
     writer.skip_fill = options->keep_fill ? 0 : 1;
     writer.fill_value = uint8_t(options->fill_value);
     writer.start_address_present = options->start_present ? 1 : 0;

@@ -416,13 +416,8 @@ static void write_merged(const merge_t *merge)
     else
         printf("none");
     output_t output;
-    if (!output_open(&output, options->output_path))
-        fatal_error(0, "cannot open output file: '%s'", options->output_path);
-
     ihex_writer_t writer;
-    ihex_writer_init(&writer);
-    writer.address_mode = options->mode;
-    writer.max_record_bytes = uint8_t(options->record_bytes);
+    open_ihex_output(&output, options->output_path, &writer, options->mode, options->record_bytes);
     writer.skip_fill = 0; // every byte given is written
     writer.start_address_present = start_present;
     writer.start_address = start_address;
