@@ -80,6 +80,7 @@ TEST(Table, ReadRecords)
     FOR_EACH_ROW("ihex_parse_line.table", row)
     {
         ihex_reader_t reader;
+        memset(&reader, 0x5A, sizeof reader); // init must set every field
         ihex_reader_init(&reader);
         uint32_t address, length, lines = 0;
         uint8_t data[256];
