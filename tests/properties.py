@@ -7,11 +7,15 @@
 - an image cut into records, dealt out to several inputs in random order and
   merged by tesslar-merge is the image again, read by tesslar and srec_cat.
     properties.py BUILD_DIR COUNT"""
-import os, random, subprocess, sys, tempfile
+import atexit, os, random, resource, shutil, signal, subprocess, sys, tempfile
 
 build, count = os.path.abspath(sys.argv[1]), int(sys.argv[2])
 rng, failures = random.Random(2026), 0
 os.chdir(tempfile.mkdtemp(prefix="tesslar-properties-"))
+atexit.register(shutil.rmtree, os.getcwd(), True)
+# a broken command writes no more than 256 MiB a file
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 28, 1 << 28))
 
 
 def run(*command):

@@ -68,10 +68,12 @@ def run_case(case, defines, program, data_dir, wrapper):
             if "limit-memory" in case:
                 size = int(case["limit-memory"]) * 1024
                 resource.setrlimit(resource.RLIMIT_AS, (size, size))
-            if "limit-file-size" in case:  # a write beyond it fails with EFBIG, not a signal
-                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-                size = int(case["limit-file-size"])
-                resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+            # A write beyond the limit fails with EFBIG, not a signal. Without
+            # a limit of its own a case may write 256 MiB: a broken command
+            # does not fill the disk.
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            size = int(case.get("limit-file-size", 1 << 28))
+            resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
 
         status = int(case.get("status", "0"))
         if wrapper == ["valgrind"]:  # successful runs must free every block too
