@@ -449,19 +449,18 @@ int main(int argc, char **argv)
 
     printf("\nTESSLAR-MERGE %s.\n", command_version);
     read_command_line(argc, argv, &options);
-    // Writing over an input would destroy it before it was read.
-    for (int i = 0; i < options.input_count && options.output_path != nullptr && !options.info_only; i++) {
-        struct stat status;
-        if (stat(options.input_paths[i], &status) == 0 && is_same_file(options.output_path, &status))
-            fatal_error(0, "the output file is one of the inputs: '%s'", options.output_path);
-    }
-
-    // Every data byte takes two characters and every record at least 13, so
-    // the inputs' sizes bound what is kept of them.
+    // Writing over an input would destroy it before it was read. Every data
+    // byte takes two characters and every record at least 13, so the inputs'
+    // sizes also bound what is kept of them.
+    bool writes = options.output_path != nullptr && !options.info_only;
     uint64_t input_bytes = 0;
     for (int i = 0; i < options.input_count; i++) {
         struct stat status;
-        input_bytes += stat(options.input_paths[i], &status) == 0 ? uint64_t(status.st_size) : 0;
+        if (stat(options.input_paths[i], &status) != 0)
+            continue;
+        if (writes && is_same_file(options.output_path, &status))
+            fatal_error(0, "the output file is one of the inputs: '%s'", options.output_path);
+        input_bytes += uint64_t(status.st_size);
     }
     reserve(&merge.records, input_bytes / 13 + 1);
     merge.first_record = static_cast<size_t *>(malloc(options.input_count * sizeof(size_t)));
