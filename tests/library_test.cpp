@@ -188,6 +188,39 @@ TEST(Table, ParseUnsigned)
     }
 }
 
+TEST(Table, Crc)
+{
+    // Every entry's check value, computed whole, a byte at a time, and over a
+    // long input (a table on the host) whole and in two odd pieces.
+    std::vector<uint8_t> nine{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, long_input(5000);
+    for (size_t i = 0; i < long_input.size(); i++)
+        long_input[i] = uint8_t(i * 7 + i / 251);
+    size_t entries = 0;
+    FOR_EACH_ROW("qkit_crc.table", row)
+    {
+        const qkit_crc_t *crc = qkit_crc_find(row[0].text.c_str());
+        if (row[2].text == "none") {
+            EXPECT_EQ(crc, nullptr);
+            continue;
+        }
+        ASSERT_NE(crc, nullptr);
+        entries++;
+        EXPECT_EQ(crc->check, hex(row[2].text));
+        EXPECT_EQ(qkit_crc_end(crc, qkit_crc_update(crc, qkit_crc_begin(crc), nine.data(), 9)), hex(row[2].text));
+        uint32_t whole = qkit_crc_update(crc, qkit_crc_begin(crc), long_input.data(), 5000), bytewise = qkit_crc_begin(crc);
+        for (uint8_t byte : long_input)
+            bytewise = qkit_crc_update(crc, bytewise, &byte, 1);
+        uint32_t split = qkit_crc_update(crc, qkit_crc_begin(crc), long_input.data(), 4097);
+        split = qkit_crc_update(crc, split, long_input.data() + 4097, 903);
+        EXPECT_EQ(qkit_crc_end(crc, whole), qkit_crc_end(crc, bytewise));
+        EXPECT_EQ(qkit_crc_end(crc, whole), qkit_crc_end(crc, split));
+    }
+    size_t catalogue = 0;
+    while (qkit_crc_catalogue[catalogue].name != nullptr)
+        catalogue++;
+    EXPECT_EQ(entries, catalogue) << "every entry has its row";
+}
+
 data_section_t *make_section(uint32_t address, uint32_t size, uint8_t first_byte)
 {
     data_section_t *s = data_section_alloc(size);

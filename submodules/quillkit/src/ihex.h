@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: MIT
 // ihex.h: the Intel HEX record reader and writer of quillkit.
 // Both work one text line at a time on a state record that the caller owns;
-// neither allocates, prints nor touches a file.
-#pragma once
+// neither allocates, prints nor touches a file. C99 and C++ include the
+// same file; every function has C linkage.
+#ifndef QUILLKIT_IHEX_H
+#define QUILLKIT_IHEX_H
 
-#include <cstdint>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 /*
  * The record line format
@@ -71,7 +77,7 @@ enum {
  * The reader's state, owned by the caller: one per input, prepared by
  * ihex_reader_init and advanced by every ihex_parse_line call.
  */
-struct ihex_reader_t {
+typedef struct ihex_reader_t {
     // Calls of ihex_parse_line since ihex_reader_init, whatever their result.
     // Wraps at 2^32.
     uint32_t record_count;
@@ -87,7 +93,7 @@ struct ihex_reader_t {
     // Added to the 16-bit address of every data record: 0 after
     // ihex_reader_init, replaced whole by every record of type 02 or 04.
     uint32_t base_address;
-};
+} ihex_reader_t;
 
 // Sets every field of *reader to zero: no records, no start address, base
 // address 0. Call it once before the first line of an input; calling it again
@@ -129,15 +135,22 @@ int ihex_parse_line(ihex_reader_t *reader, const char *line, uint32_t *address,
  * end-of-file record last.
  */
 
-// Which address records a stream uses. No other value is allowed.
+// Which address records a stream uses. No other value is allowed. The type
+// is 32 bits wide in both languages (a plain C enum may be narrower: one
+// byte on arm-none-eabi), so ihex_writer_t has one layout everywhere.
+#ifdef __cplusplus
 enum ihex_address_mode_t : uint32_t {
+#else
+typedef uint32_t ihex_address_mode_t;
+enum {
+#endif
     // No extended address records and no start record: addresses below
     // 0x10000; of a higher address only the low 16 bits reach the output.
     IHEX_ADDRESS_MODE_16BIT = 1,
     // Types 02 and 03: addresses below 0x100000.
     IHEX_ADDRESS_MODE_SEGMENT = 2,
     // Types 04 and 05: every 32-bit address.
-    IHEX_ADDRESS_MODE_LINEAR = 3,
+    IHEX_ADDRESS_MODE_LINEAR = 3
 };
 
 // Results of ihex_write_line.
@@ -156,7 +169,7 @@ enum {
 /*
  * The writer's state, owned by the caller for a whole output stream.
  */
-struct ihex_writer_t {
+typedef struct ihex_writer_t {
     // Address records to use; IHEX_ADDRESS_MODE_LINEAR after init.
     ihex_address_mode_t address_mode;
     // Most data bytes in one data record, 1 to 255; 32 after init.
@@ -185,7 +198,7 @@ struct ihex_writer_t {
     // Bits 16 to 31 announced by the last extended address record. Not set
     // by init: it is compared only after the stream's first line.
     uint32_t upper_address;
-};
+} ihex_writer_t;
 
 // Prepares *writer for a new stream: linear mode, 32 bytes per record, fill
 // skipping of 0xFF on, no start address, no block, counters 0. The caller may
@@ -216,3 +229,9 @@ void ihex_writer_init(ihex_writer_t *writer);
  * an extended address record is due.
  */
 int ihex_write_line(ihex_writer_t *writer, char *line, uint8_t last_block);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

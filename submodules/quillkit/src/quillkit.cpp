@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// quillkit.cpp: buffer padding and number reading.
+// quillkit.cpp: buffer padding, number reading and the CRC engine.
 #include "quillkit.h"
 
 #include <cassert>
@@ -87,4 +87,120 @@ uint64_t qkit_parse_unsigned(const char *text, const char **end)
     if (overflow)
         return UINT64_MAX;
     return negative ? 0 - value : value;
+}
+
+// ---------------------------------------------------------------------------
+// CRCs
+
+extern "C" const qkit_crc_t qkit_crc_catalogue[] = {
+    {"CRC-8/SMBUS", 8, 0x07, 0x00, 0, 0, 0x00, 0xF4},
+    {"CRC-8/MAXIM-DOW", 8, 0x31, 0x00, 1, 1, 0x00, 0xA1},
+    {"CRC-8/AUTOSAR", 8, 0x2F, 0xFF, 0, 0, 0xFF, 0xDF},
+    {"CRC-8/SAE-J1850", 8, 0x1D, 0xFF, 0, 0, 0xFF, 0x4B},
+    {"CRC-16/ARC", 16, 0x8005, 0x0000, 1, 1, 0x0000, 0xBB3D},
+    {"CRC-16/MODBUS", 16, 0x8005, 0xFFFF, 1, 1, 0x0000, 0x4B37},
+    {"CRC-16/UMTS", 16, 0x8005, 0x0000, 0, 0, 0x0000, 0xFEE8},
+    {"CRC-16/XMODEM", 16, 0x1021, 0x0000, 0, 0, 0x0000, 0x31C3},
+    {"CRC-16/IBM-3740", 16, 0x1021, 0xFFFF, 0, 0, 0x0000, 0x29B1},
+    {"CRC-16/CCITT-FALSE", 16, 0x1021, 0xFFFF, 0, 0, 0x0000, 0x29B1},
+    {"CRC-16/SPI-FUJITSU", 16, 0x1021, 0x1D0F, 0, 0, 0x0000, 0xE5CC},
+    {"CRC-16/KERMIT", 16, 0x1021, 0x0000, 1, 1, 0x0000, 0x2189},
+    {"CRC-16/IBM-SDLC", 16, 0x1021, 0xFFFF, 1, 1, 0xFFFF, 0x906E},
+    {"CRC-16/MCRF4XX", 16, 0x1021, 0xFFFF, 1, 1, 0x0000, 0x6F91},
+    {"CRC-32/ISO-HDLC", 32, 0x04C11DB7, 0xFFFFFFFF, 1, 1, 0xFFFFFFFF, 0xCBF43926},
+    {"CRC-32", 32, 0x04C11DB7, 0xFFFFFFFF, 1, 1, 0xFFFFFFFF, 0xCBF43926},
+    {"CRC-32/BZIP2", 32, 0x04C11DB7, 0xFFFFFFFF, 0, 0, 0xFFFFFFFF, 0xFC891918},
+    {"CRC-32/MPEG-2", 32, 0x04C11DB7, 0xFFFFFFFF, 0, 0, 0x00000000, 0x0376E6E7},
+    {"CRC-32/JAMCRC", 32, 0x04C11DB7, 0xFFFFFFFF, 1, 1, 0x00000000, 0x340BC6D9},
+    {"CRC-32/CKSUM", 32, 0x04C11DB7, 0x00000000, 0, 0, 0xFFFFFFFF, 0x765E7680},
+    {"CRC-32/ISCSI", 32, 0x1EDC6F41, 0xFFFFFFFF, 1, 1, 0xFFFFFFFF, 0xE3069283},
+    {"CRC-32C", 32, 0x1EDC6F41, 0xFFFFFFFF, 1, 1, 0xFFFFFFFF, 0xE3069283},
+    {nullptr, 0, 0, 0, 0, 0, 0, 0},
+};
+
+static char upper_case(char c)
+{
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
+
+const qkit_crc_t *qkit_crc_find(const char *name)
+{
+    for (const qkit_crc_t *crc = qkit_crc_catalogue; crc->name != nullptr; crc++) {
+        size_t i = 0;
+        while (name[i] != '\0' && upper_case(name[i]) == crc->name[i])
+            i++;
+        if (name[i] == '\0' && crc->name[i] == '\0')
+            return crc;
+    }
+    return nullptr;
+}
+
+// The low `width` bits of `value` in the opposite order.
+static uint32_t reflect(uint32_t value, uint32_t width)
+{
+    uint32_t out = 0;
+    for (uint32_t i = 0; i < width; i++, value >>= 1)
+        out = (out << 1) | (value & 1);
+    return out;
+}
+
+// A reflected register shifts right and holds its CRC in the low bits, in
+// reverse; any other shifts left and holds it in the top bits, so that one
+// shift and one XOR per bit serve every width.
+static uint32_t aligned(const qkit_crc_t *crc, uint32_t value)
+{
+    return crc->reflect_in ? reflect(value, crc->width) : value << (32 - crc->width);
+}
+
+static uint32_t crc_byte(uint32_t state, uint32_t poly, uint8_t reflected, uint8_t byte)
+{
+    if (reflected) {
+        state ^= byte;
+        for (int bit = 0; bit < 8; bit++)
+            state = (state >> 1) ^ (poly & (0 - (state & 1)));
+    } else {
+        state ^= uint32_t(byte) << 24;
+        for (int bit = 0; bit < 8; bit++)
+            state = (state << 1) ^ (poly & (0 - (state >> 31)));
+    }
+    return state;
+}
+
+uint32_t qkit_crc_begin(const qkit_crc_t *crc)
+{
+    return aligned(crc, crc->init);
+}
+
+uint32_t qkit_crc_update(const qkit_crc_t *crc, uint32_t state, const uint8_t *data, size_t size)
+{
+    uint32_t poly = aligned(crc, crc->poly);
+    uint8_t reflected = crc->reflect_in;
+    size_t i = 0;
+#ifndef __OPTIMIZE_SIZE__
+    // A byte at a time through a table of what each byte value does to the
+    // register's top (or, reflected, bottom) byte.
+    if (size >= 4096) {
+        uint32_t table[256];
+        for (uint32_t b = 0; b < 256; b++)
+            table[b] = crc_byte(0, poly, reflected, uint8_t(b));
+        if (reflected)
+            for (; i < size; i++)
+                state = table[(state ^ data[i]) & 0xFF] ^ (state >> 8);
+        else
+            for (; i < size; i++)
+                state = table[(state >> 24) ^ data[i]] ^ (state << 8);
+    }
+#endif
+    for (; i < size; i++)
+        state = crc_byte(state, poly, reflected, data[i]);
+    return state;
+}
+
+uint32_t qkit_crc_end(const qkit_crc_t *crc, uint32_t state)
+{
+    if (!crc->reflect_in)
+        state >>= 32 - crc->width;
+    if (crc->reflect_in != crc->reflect_out)
+        state = reflect(state, crc->width);
+    return (state ^ crc->xor_out) & (0xFFFFFFFF >> (32 - crc->width));
 }

@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: MIT
-// quillkit.h: the buffer and text helpers of quillkit that are not IHEX
-// specific. Nothing here allocates or does input or output.
-#pragma once
+// quillkit.h: the helpers of quillkit that are not IHEX specific: buffer
+// padding, number reading and CRCs. Nothing here allocates or does input or
+// output. C99 and C++ include the same file.
+#ifndef QUILLKIT_H
+#define QUILLKIT_H
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 /*
  * Fills `size` bytes from `buffer` with `value` repeated in units of
@@ -30,3 +36,62 @@ void qkit_pad(uint8_t *buffer, size_t size, uint32_t value, int32_t pad_granular
  * characters unread while "" reads as 0 with nothing left.
  */
 uint64_t qkit_parse_unsigned(const char *text, const char **end);
+
+/*
+ * CRCs
+ * ----
+ * One engine computes every CRC of the usual parametrised model: a register
+ * of `width` bits (1 to 32) starting at `init`, the generator polynomial
+ * `poly` (without its top bit), input bytes taken least significant bit first
+ * when `reflect_in` is set, the final register reflected when `reflect_out`
+ * is set, then XORed with `xor_out`. `check` is the CRC of the nine ASCII
+ * bytes "123456789".
+ *
+ * A device may define its own record with an initialiser, in this order:
+ *
+ *   static const qkit_crc_t crc32 = {"CRC-32/ISO-HDLC", 32, 0x04C11DB7,
+ *                                    0xFFFFFFFF, 1, 1, 0xFFFFFFFF, 0xCBF43926};
+ *
+ * and computes over data that arrives in pieces:
+ *
+ *   uint32_t state = qkit_crc_begin(&crc32);
+ *   state = qkit_crc_update(&crc32, state, piece, piece_size);   (repeated)
+ *   uint32_t crc = qkit_crc_end(&crc32, state);
+ *
+ * Fed in pieces, the engine gives what it gives fed whole. Built for size
+ * (__OPTIMIZE_SIZE__, as -Os defines it) it works bit by bit and needs no
+ * table; otherwise long pieces go through a 1 KiB table on the stack.
+ */
+typedef struct qkit_crc_t {
+    const char *name;
+    uint8_t width;
+    uint32_t poly;
+    uint32_t init;
+    uint8_t reflect_in;
+    uint8_t reflect_out;
+    uint32_t xor_out;
+    uint32_t check;
+} qkit_crc_t;
+
+// The catalogue: the common CRC-8, CRC-16 and CRC-32 algorithms by their
+// catalogue names, and the aliases CRC-32, CRC-32C and CRC-16/CCITT-FALSE.
+// The last entry's name is null.
+extern const qkit_crc_t qkit_crc_catalogue[];
+
+// The catalogue entry called `name`, in any letter case; null if none is.
+const qkit_crc_t *qkit_crc_find(const char *name);
+
+// The state before the first byte.
+uint32_t qkit_crc_begin(const qkit_crc_t *crc);
+
+// The state after `size` more bytes from `data`.
+uint32_t qkit_crc_update(const qkit_crc_t *crc, uint32_t state, const uint8_t *data, size_t size);
+
+// The CRC of everything fed, in the low `width` bits.
+uint32_t qkit_crc_end(const qkit_crc_t *crc, uint32_t state);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
