@@ -43,6 +43,15 @@ void fatal_error(uint32_t line, const char *format, ...)
     exit(1);
 }
 
+void help_or_version(const char *argument)
+{
+    bool help = strcmp(argument, "--help") == 0;
+    if (!help && strcmp(argument, "--version") != 0)
+        return;
+    printf("%s", help ? command_usage_text : "\n");
+    exit(0);
+}
+
 uint32_t read_value(const char *text, const char *bad_message)
 {
     const char *end;

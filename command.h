@@ -23,6 +23,10 @@ extern const char command_usage_text[];
 // "\n\n"; exit status 1. An output being written is removed first.
 [[noreturn]] __attribute__((format(printf, 2, 3))) void fatal_error(uint32_t line, const char *format, ...);
 
+// --help prints the usage text and --version nothing beyond the banner,
+// and either ends the run with status 0; any other argument returns.
+void help_or_version(const char *argument);
+
 // Reads an option's value as C23's strtoul does with base 0 and keeps the low
 // 32 bits; characters left after the number are a usage error.
 uint32_t read_value(const char *text, const char *bad_message);

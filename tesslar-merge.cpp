@@ -4,6 +4,7 @@
 // output; every error leaves through usage_error or fatal_error.
 #include "command.h"
 #include "data_sections.h"
+#include "slot.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -25,6 +26,7 @@ struct merge_options_t {
     bool info_only;
     int input_count;
     const char **input_paths;
+    slot_t slot;
 };
 
 // One data record of an input. Records are kept in the order they were read,
@@ -102,24 +104,32 @@ const char command_usage_text[] =
     "\n\t\t--no-start\t\t-\twrite no start address record"
     "\n\t\t--record-bytes <n>\t-\tdata bytes per record, 1 to 255 (default 32)"
     "\n\t\t--mode <mode>\t\t-\taddress records: 16bit, segment or linear (default linear)"
-    "\n\t\t-i\t\t\t-\treport the inputs, the merged regions and every overlap; write nothing\n\n";
+    "\n\t\t--fill <first>:<last>\t-\tgive every address of the range that no input gives the --pad byte"
+    "\n\t\t--pad <value>\t\t-\tthe byte that --fill writes (default 0xFF)"
+    "\n\t\t--crc <name>\t\t-\ta CRC to store: CRC-32, CRC-16/MODBUS, STM32, ... (a catalogue name)"
+    "\n\t\t--crc-at <address>\t-\twhere the CRC goes"
+    "\n\t\t--crc-range <first>:<last>\t-\tthe bytes it covers (default: the lowest address to --crc-at - 1)"
+    "\n\t\t--crc-endian little|big\t-\tthe byte order of the stored CRC (default little)"
+    "\n\t\t-i\t\t\t-\treport the inputs, the merged regions and every overlap; write nothing"
+    "\n\t\t--help, --version\t-\tthis text, or the name and version\n\n";
 
 // ---------------------------------------------------------------------------
 // Command line
 
 static void read_command_line(int argc, char **argv, merge_options_t *options)
 {
-    *options = merge_options_t{nullptr, OVERLAP_ERROR, false, 0,       false, 32, IHEX_ADDRESS_MODE_LINEAR,
-                               false,   0,             nullptr};
+    *options = merge_options_t{nullptr, OVERLAP_ERROR, false, 0, false, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0,
+                               nullptr, slot_t{}};
     options->input_paths = static_cast<const char **>(malloc(argc * sizeof(char *)));
     if (options->input_paths == nullptr)
         fatal_error(0, "cannot allocate memory");
 
     for (int i = 1; i < argc; i++) {
         const char *argument = argv[i];
+        help_or_version(argument);
         bool takes_value = strcmp(argument, "-o") == 0 || strcmp(argument, "--overlap") == 0 ||
                            strcmp(argument, "--start") == 0 || strcmp(argument, "--record-bytes") == 0 ||
-                           strcmp(argument, "--mode") == 0;
+                           strcmp(argument, "--mode") == 0 || slot_is_option(argument);
         const char *value = takes_value ? argv[++i] : nullptr;
         if (takes_value && value == nullptr)
             usage_error("missing value for %s", argument);
@@ -140,6 +150,8 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             options->record_bytes = read_record_bytes(value);
         } else if (strcmp(argument, "--mode") == 0) {
             options->mode = read_address_mode(value);
+        } else if (slot_is_option(argument)) {
+            slot_read_option(&options->slot, argument, value);
         } else if (strcmp(argument, "--no-start") == 0) {
             options->no_start = true;
         } else if (strcmp(argument, "-i") == 0) {
@@ -161,6 +173,7 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
         usage_error("--start and --no-start exclude each other");
     if (options->start_given)
         check_start_address(options->mode, options->start_address);
+    slot_check_options(&options->slot, options->mode);
 }
 
 // ---------------------------------------------------------------------------
@@ -390,7 +403,32 @@ static void report(const merge_t *merge)
         printf("\n\tnone");
 }
 
-static void write_merged(const merge_t *merge)
+// An input byte may not lie where the CRC goes: the first record in address
+// order that reaches into it is named.
+static void check_crc_place(const merge_t *merge)
+{
+    const slot_t *slot = &merge->options->slot;
+    if (slot->crc == nullptr)
+        return;
+    for (size_t i = 0; i < merge->records.count && merge->sorted[i]->address < slot_crc_end(slot); i++)
+        if (end_of(merge->sorted[i]) > slot->crc_at)
+            fatal_error(0, "'%s' line %u overlaps the CRC at %08Xh", input_of(merge, merge->sorted[i]),
+                        merge->sorted[i]->line, slot->crc_at);
+}
+
+// Lays the regions out with the slot's fill and CRC.
+static void build_slot(merge_t *merge, slot_t *slot)
+{
+    slot_piece_t *blocks = static_cast<slot_piece_t *>(malloc((merge->regions.count + 1) * sizeof(slot_piece_t)));
+    if (blocks == nullptr)
+        fatal_error(0, "cannot allocate memory");
+    for (size_t i = 0; i < merge->regions.count; i++)
+        blocks[i] = {merge->regions.items[i].address, merge->regions.items[i].end, merge->regions.items[i].bytes};
+    slot_build(slot, blocks, merge->regions.count);
+    free(blocks);
+}
+
+static void write_merged(const merge_t *merge, const slot_t *slot)
 {
     const merge_options_t *options = merge->options;
     bool start_present = !options->no_start && (options->start_given || merge->start_input >= 0);
@@ -421,17 +459,25 @@ static void write_merged(const merge_t *merge)
     writer.skip_fill = 0; // every byte given is written
     writer.start_address_present = start_present;
     writer.start_address = start_address;
-    for (size_t i = 0; i < merge->regions.count; i++) {
-        const region_t *region = &merge->regions.items[i];
-        // a region of the whole 4 GiB does not fit one block
-        uint64_t size = region->end - region->address;
-        for (uint64_t done = 0; done < size; done += writer.address - uint32_t(region->address + done)) {
-            writer.data = region->bytes + done;
-            writer.address = uint32_t(region->address + done);
-            writer.remaining = uint32_t(std::min<uint64_t>(size - done, 0x80000000));
+    // Pieces that touch make one block. It goes to the writer in chunks of
+    // whole records, which give the same lines as the block at once.
+    uint64_t chunk = 1024 * options->record_bytes;
+    uint8_t *scratch = static_cast<uint8_t *>(malloc(chunk));
+    if (scratch == nullptr)
+        fatal_error(0, "cannot allocate memory");
+    size_t cursor = 0;
+    for (size_t i = 0; i < slot->piece_count;) {
+        uint64_t first = slot->pieces[i].address, end = slot->pieces[i].end;
+        while (++i < slot->piece_count && slot->pieces[i].address == end)
+            end = slot->pieces[i].end;
+        for (uint64_t at = first; at < end; at += chunk) {
+            writer.remaining = uint32_t(std::min(chunk, end - at));
+            writer.data = slot_bytes(slot, &cursor, at, writer.remaining, scratch);
+            writer.address = uint32_t(at);
             write_ihex_block(&writer, &output, 0);
         }
     }
+    free(scratch);
     write_ihex_block(&writer, &output, 1);
     if (!output_close(&output))
         fatal_error(0, "cannot write output file: '%s'", options->output_path);
@@ -471,13 +517,18 @@ int main(int argc, char **argv)
     merge.start_input = -1;
     read_inputs(&merge, line, data);
     find_regions(&merge, options.overlap == OVERLAP_ERROR && !options.info_only);
-    if (options.info_only) {
+    slot_t *slot = &options.slot;
+    if (options.info_only)
         report(&merge);
-    } else {
+    else
         resolve_overlaps(&merge);
+    if (!options.info_only || slot->fill || slot->crc != nullptr) {
+        check_crc_place(&merge);
         build_regions(&merge);
-        write_merged(&merge);
+        build_slot(&merge, slot);
     }
+    if (!options.info_only)
+        write_merged(&merge, slot);
 
     for (size_t i = 0; i < merge.regions.count; i++)
         if (!merge.regions.items[i].in_store)
@@ -489,6 +540,7 @@ int main(int argc, char **argv)
     free(merge.records.items);
     free(merge.store.items);
     free(options.input_paths);
+    slot_free(slot);
     printf("\n\n");
     return 0;
 }
