@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 
 #include <unistd.h>
@@ -41,6 +42,11 @@ void fatal_error(uint32_t line, const char *format, ...)
         printf(" at line %u", line);
     printf("\n\n");
     exit(1);
+}
+
+void file_error(const char *what, const char *path)
+{
+    fatal_error(0, "%s: '%s': %s", what, path, strerror(errno));
 }
 
 void help_or_version(const char *argument)
@@ -102,7 +108,9 @@ FILE *open_input(const char *path, const char *mode, struct stat *status)
 {
     FILE *input = fopen(path, mode);
     if (input != nullptr && (fstat(fileno(input), status) != 0 || S_ISDIR(status->st_mode))) {
+        int error = S_ISDIR(status->st_mode) ? EISDIR : errno;
         fclose(input);
+        errno = error;
         return nullptr;
     }
     return input;
@@ -226,7 +234,7 @@ void open_ihex_output(output_t *output, const char *path, ihex_writer_t *writer,
                       uint32_t record_bytes)
 {
     if (!output_open(output, path))
-        fatal_error(0, "cannot open output file: '%s'", path);
+        file_error("cannot open output file", path);
     ihex_writer_init(writer);
     writer->address_mode = mode;
     writer->max_record_bytes = uint8_t(record_bytes);
@@ -243,7 +251,7 @@ void write_ihex_block(ihex_writer_t *writer, output_t *output, uint8_t last_bloc
             return;
         size_t length = strlen(line);
         if (fwrite(line, 1, length, output->stream) != length)
-            fatal_error(0, "cannot write output file: '%s'", output->path);
+            file_error("cannot write output file", output->path);
         if (result == IHEX_WRITE_END_OF_BLOCK)
             return;
     }
@@ -251,13 +259,17 @@ void write_ihex_block(ihex_writer_t *writer, output_t *output, uint8_t last_bloc
 
 bool output_close(output_t *output)
 {
-    bool written = fflush(output->stream) == 0 && !ferror(output->stream);
-    written = fclose(output->stream) == 0 && written;
+    // the first failure's reason is the one to tell
+    int error = fflush(output->stream) != 0 || ferror(output->stream) ? errno : 0;
+    if (fclose(output->stream) != 0 && error == 0)
+        error = errno;
     if (output->temporary[0] != '\0') {
-        written = written && rename(output->temporary, output->target) == 0;
-        if (!written)
+        if (error == 0 && rename(output->temporary, output->target) != 0)
+            error = errno;
+        if (error != 0)
             remove(output->temporary);
     }
     pending_output = nullptr;
-    return written;
+    errno = error;
+    return error == 0;
 }

@@ -23,6 +23,10 @@ extern const char command_usage_text[];
 // "\n\n"; exit status 1. An output being written is removed first.
 [[noreturn]] __attribute__((format(printf, 2, 3))) void fatal_error(uint32_t line, const char *format, ...);
 
+// fatal_error for a file that the system refused, with its reason (errno):
+// "cannot open input file: 'app.hex': No such file or directory".
+[[noreturn]] void file_error(const char *what, const char *path);
+
 // --help prints the usage text and --version nothing beyond the banner,
 // and either ends the run with status 0; any other argument returns.
 void help_or_version(const char *argument);
@@ -41,7 +45,8 @@ uint32_t address_mode_limit(ihex_address_mode_t mode); // the highest address it
 void check_start_address(ihex_address_mode_t mode, uint32_t start_address);
 
 // Opens an input for reading, as fopen does; a folder, which opens but holds
-// nothing, gives null too. *status receives what fstat says of it.
+// nothing, gives null too, with errno EISDIR. *status receives what fstat
+// says of it.
 FILE *open_input(const char *path, const char *mode, struct stat *status);
 
 // Whether `path` names the file that `status` describes (the same device and
@@ -94,6 +99,7 @@ void open_ihex_output(output_t *output, const char *path, ihex_writer_t *writer,
 // Writes every line the writer makes of its current block, and closes the
 // stream after it when `last_block` is set; a failed write is fatal.
 void write_ihex_block(ihex_writer_t *writer, output_t *output, uint8_t last_block);
-// Flushes and closes the stream and puts the file in place; false on a failed
-// write. Either way the temporary file is gone afterwards.
+// Flushes and closes the stream and puts the file in place; false, with
+// errno telling why, on a failed write. Either way the temporary file is
+// gone afterwards.
 bool output_close(output_t *output);

@@ -16,9 +16,8 @@ struct hex_options_t {
     ihex_address_mode_t mode;
     bool start_present;
     uint32_t start_address;
-    bool fill_given;
-    uint32_t fill_value;
-    bool keep_fill;
+    bool skip_given;
+    uint32_t skip_value;
     int positional_count;
     const char *input_path;
     const char *output_path;
@@ -31,22 +30,24 @@ const char command_usage_text[] =
     "\n\t\t--record-bytes <n>\t-\tdata bytes per record, 1 to 255 (default 32)"
     "\n\t\t--mode <mode>\t\t-\taddress records: 16bit, segment or linear (default linear)"
     "\n\t\t--start <value>\t\t-\tstart address to record (not with --mode 16bit)"
-    "\n\t\t--fill <value>\t\t-\tbyte whose runs at the start of a record are left out (default 0xFF)"
-    "\n\t\t--keep-fill\t\t-\twrite every byte, leave nothing out\n\n";
+    "\n\t\t--skip <value>\t\t-\tleave out the runs of this byte that would start a record (such as 0xFF,"
+    "\n\t\t\t\t\t\terased flash); without it every byte is written"
+    "\n\t\t--help, --version\t-\tthis text, or the name and version\n\n";
 
 // ---------------------------------------------------------------------------
 // Command line
 
 static void read_command_line(int argc, char **argv, hex_options_t *options)
 {
-    *options = hex_options_t{0, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0, false, 0xFF, false, 0, nullptr, nullptr};
+    *options = hex_options_t{0, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0, false, 0, 0, nullptr, nullptr};
 
     for (int i = 1; i < argc; i++) {
         const char *argument = argv[i];
+        help_or_version(argument);
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
         bool takes_value = strcmp(argument, "--address") == 0 || strcmp(argument, "--record-bytes") == 0 ||
                            strcmp(argument, "--mode") == 0 || strcmp(argument, "--start") == 0 ||
-                           strcmp(argument, "--fill") == 0;
+                           strcmp(argument, "--skip") == 0;
         if (takes_value) {
             if (value == nullptr)
                 usage_error("missing value for %s", argument);
@@ -62,15 +63,13 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
         } else if (strcmp(argument, "--start") == 0) {
             options->start_address = read_value(value, "invalid value for --start");
             options->start_present = true;
-        } else if (strcmp(argument, "--fill") == 0) {
+        } else if (strcmp(argument, "--skip") == 0) {
             const char *end;
-            uint64_t fill = qkit_parse_unsigned(value, &end);
-            if (*end != '\0' || fill > 0xFF)
-                usage_error("invalid value for --fill. Must be 0 to 255");
-            options->fill_value = uint32_t(fill);
-            options->fill_given = true;
-        } else if (strcmp(argument, "--keep-fill") == 0) {
-            options->keep_fill = true;
+            uint64_t skip = qkit_parse_unsigned(value, &end);
+            if (*end != '\0' || skip > 0xFF)
+                usage_error("invalid value for --skip. Must be 0 to 255");
+            options->skip_value = uint32_t(skip);
+            options->skip_given = true;
         } else if (argument[0] == '-') {
             usage_error("unknown argument '%s'", argument);
         } else if (options->positional_count == 0) {
@@ -88,8 +87,6 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
         usage_error("missing input file");
     if (options->positional_count == 1)
         usage_error("missing output file");
-    if (options->fill_given && options->keep_fill)
-        usage_error("--fill and --keep-fill exclude each other");
     if (options->start_present)
         check_start_address(options->mode, options->start_address);
 }
@@ -104,7 +101,7 @@ static uint8_t *read_input(const char *path, uint64_t *size)
     struct stat status;
     FILE *input = open_input(path, "rb", &status);
     if (input == nullptr)
-        fatal_error(0, "cannot open input file: '%s'", path);
+        file_error("cannot open input file", path);
 
     size_t capacity = 1 << 16, used = 0;
     uint8_t *data = static_cast<uint8_t *>(malloc(capacity));
@@ -118,7 +115,7 @@ static uint8_t *read_input(const char *path, uint64_t *size)
         data = static_cast<uint8_t *>(realloc(data, capacity));
     }
     if (ferror(input))
-        fatal_error(0, "cannot read input file: '%s'", path);
+        file_error("cannot read input file", path);
     fclose(input);
     *size = used;
     return data;
@@ -145,8 +142,9 @@ static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data
     output_t output;
     ihex_writer_t writer;
     open_ihex_output(&output, options->output_path, &writer, options->mode, options->record_bytes);
-    writer.skip_fill = options->keep_fill ? 0 : 1;
-    writer.fill_value = uint8_t(options->fill_value);
+    // every byte is written unless the user names one to leave out
+    writer.skip_fill = options->skip_given ? 1 : 0;
+    writer.fill_value = uint8_t(options->skip_value);
     writer.start_address_present = options->start_present ? 1 : 0;
     writer.start_address = options->start_address;
     writer.data = data;
@@ -155,7 +153,7 @@ static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data
 
     write_ihex_block(&writer, &output, 1);
     if (!output_close(&output))
-        fatal_error(0, "cannot write output file: '%s'", options->output_path);
+        file_error("cannot write output file", options->output_path);
     return writer;
 }
 

@@ -203,10 +203,12 @@ static void read_inputs(merge_t *merge, char *line, uint8_t *data)
         struct stat status;
         FILE *file = open_input(path, "r", &status);
         if (file == nullptr)
-            fatal_error(0, "cannot open input file: '%s'", path);
+            file_error("cannot open input file", path);
         ihex_input_t input;
         merge->state = &input;
         read_ihex(file, &input, line, data, keep_record, merge);
+        if (ferror(file))
+            file_error("cannot read input file", path);
         fclose(file);
         if (input.error != IHEX_RESULT_OK)
             fatal_error(0, "%s at line %u of '%s'", reader_message(input.error), input.line_number, path);
@@ -227,7 +229,8 @@ static void read_inputs(merge_t *merge, char *line, uint8_t *data)
             merge->start_input = int(merge->input);
             merge->start_address = reader.start_address;
         } else if (reader.start_address != merge->start_address) {
-            fatal_error(0, "the start addresses differ: '%s' gives %08Xh, '%s' gives %08Xh",
+            fatal_error(0, "the start addresses differ: '%s' gives %08Xh, '%s' gives %08Xh; --start <address> "
+                           "chooses one, --no-start writes none",
                         options->input_paths[merge->start_input], merge->start_address, path, reader.start_address);
         }
     }
@@ -320,28 +323,82 @@ static uint64_t first_difference(const merge_t *merge, const overlap_t *overlap)
     return overlap->address + i;
 }
 
-// "'app.hex' line 3 overlaps 'boot.hex' line 1 at 00000002h", into `text`.
-static const char *describe(const merge_t *merge, const overlap_t *overlap, uint64_t at, char (&text)[9000])
+// Overlaps of the same two inputs that follow one another in address order
+// (two files that carry the same block overlap record by record), told as
+// one: the first and last lines of each side, and the range they share.
+struct overlap_group_t {
+    const char *inputs[2];      // the earlier input, then the later one
+    uint32_t lines[2][2];       // the first and last line of each side
+    uint64_t address, end;
+    bool same;                  // the bytes given twice agree throughout
+};
+
+// A group of one overlap.
+static overlap_group_t group_of(const merge_t *merge, const overlap_t *overlap)
 {
-    snprintf(text, sizeof text, "'%.4096s' line %u overlaps '%.4096s' line %u at %08Xh", input_of(merge, overlap->later),
-             overlap->later->line, input_of(merge, overlap->earlier), overlap->earlier->line, uint32_t(at));
+    overlap_group_t group;
+    const record_t *sides[2] = {overlap->earlier, overlap->later};
+    for (int side = 0; side < 2; side++) {
+        group.inputs[side] = input_of(merge, sides[side]);
+        group.lines[side][0] = group.lines[side][1] = sides[side]->line;
+    }
+    group.address = overlap->address;
+    group.end = overlap->end;
+    group.same = first_difference(merge, overlap) == overlap->end;
+    return group;
+}
+
+// Gathers the group that begins at overlaps[i]; returns the index after it.
+static size_t group_overlaps(const merge_t *merge, size_t i, overlap_group_t *group)
+{
+    *group = group_of(merge, &merge->overlaps.items[i]);
+    for (i++; i < merge->overlaps.count; i++) {
+        overlap_group_t next = group_of(merge, &merge->overlaps.items[i]);
+        if (next.address > group->end || next.inputs[0] != group->inputs[0] || next.inputs[1] != group->inputs[1])
+            break;
+        for (int side = 0; side < 2; side++) {
+            group->lines[side][0] = std::min(group->lines[side][0], next.lines[side][0]);
+            group->lines[side][1] = std::max(group->lines[side][1], next.lines[side][1]);
+        }
+        group->end = std::max(group->end, next.end);
+        group->same = group->same && next.same;
+    }
+    return i;
+}
+
+// "'app.hex' line 3 overlaps 'boot.hex' line 1 at 00000002h", or for a
+// group "'b.hex' lines 2-9 overlap 'a.hex' lines 2-9 at ...", into `text`.
+static const char *describe(const overlap_group_t *group, uint64_t at, char (&text)[9000])
+{
+    char lines[2][32];
+    for (int side = 0; side < 2; side++) {
+        const uint32_t *l = group->lines[side];
+        if (l[0] == l[1])
+            snprintf(lines[side], sizeof lines[side], "line %u", l[0]);
+        else
+            snprintf(lines[side], sizeof lines[side], "lines %u-%u", l[0], l[1]);
+    }
+    bool several = group->lines[1][0] != group->lines[1][1];
+    snprintf(text, sizeof text, "'%.4096s' %s overlap%s '%.4096s' %s at %08Xh", group->inputs[1], lines[1],
+             several ? "" : "s", group->inputs[0], lines[0], uint32_t(at));
     return text;
 }
 
 // Applies the overlap policy: an error ends the run at the lowest address
 // given twice (with "same", given twice with different values); with "first"
-// and "last" each overlap is a warning.
+// and "last" each group of overlaps is a warning.
 static void resolve_overlaps(const merge_t *merge)
 {
     overlap_policy_t policy = merge->options->overlap;
     const overlap_t *worst = nullptr;
     uint64_t worst_at = UINT64_MAX;
     char text[9000];
-    for (size_t i = 0; i < merge->overlaps.count; i++) {
+    overlap_group_t group;
+    for (size_t i = 0; i < merge->overlaps.count;) {
         const overlap_t *overlap = &merge->overlaps.items[i];
         if (policy == OVERLAP_FIRST || policy == OVERLAP_LAST) {
-            printf("\nWARNING: %s - %08Xh", describe(merge, overlap, overlap->address, text),
-                   uint32_t(overlap->end - 1));
+            i = group_overlaps(merge, i, &group);
+            printf("\nWARNING: %s - %08Xh", describe(&group, group.address, text), uint32_t(group.end - 1));
             continue;
         }
         uint64_t at = policy == OVERLAP_ERROR ? overlap->address : first_difference(merge, overlap);
@@ -349,9 +406,15 @@ static void resolve_overlaps(const merge_t *merge)
             worst = overlap;
             worst_at = at;
         }
+        i++;
     }
-    if (worst != nullptr)
-        fatal_error(0, "%s%s", describe(merge, worst, worst_at, text), policy == OVERLAP_SAME ? " with another value" : "");
+    if (worst == nullptr)
+        return;
+    group = group_of(merge, worst);
+    fatal_error(0, "%s%s", describe(&group, worst_at, text),
+                policy == OVERLAP_SAME ? " with another value"
+                : group.same ? " with the same bytes; --overlap same accepts them"
+                             : "");
 }
 
 // Gives every region its bytes: those in the store where they already lie
@@ -394,10 +457,11 @@ static void report(const merge_t *merge)
         printf("\n\tnone");
     printf("\nOverlaps:");
     char text[9000];
-    for (size_t i = 0; i < merge->overlaps.count; i++) {
-        const overlap_t *overlap = &merge->overlaps.items[i];
-        printf("\n\t%s - %08Xh, %s", describe(merge, overlap, overlap->address, text), uint32_t(overlap->end - 1),
-               first_difference(merge, overlap) == overlap->end ? "the same bytes" : "different bytes");
+    overlap_group_t group;
+    for (size_t i = 0; i < merge->overlaps.count;) {
+        i = group_overlaps(merge, i, &group);
+        printf("\n\t%s - %08Xh, %s", describe(&group, group.address, text), uint32_t(group.end - 1),
+               group.same ? "the same bytes" : "different bytes");
     }
     if (merge->overlaps.count == 0)
         printf("\n\tnone");
@@ -480,7 +544,7 @@ static void write_merged(const merge_t *merge, const slot_t *slot)
     free(scratch);
     write_ihex_block(&writer, &output, 1);
     if (!output_close(&output))
-        fatal_error(0, "cannot write output file: '%s'", options->output_path);
+        file_error("cannot write output file", options->output_path);
     printf("\nWrote %u lines, %u data bytes", writer.line_count, writer.data_byte_count);
 }
 

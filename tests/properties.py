@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Properties on random data, COUNT cases of each:
-- a binary through tesslar-hex and back through tesslar is the binary again,
-  less the trailing fill run the writer leaves out (whole with --keep-fill),
-  and GNU objcopy reads tesslar-hex's file to the same bytes;
+- a binary through tesslar-hex and back through tesslar is the binary again
+  (less a trailing run of 0xFF with --skip 0xFF), and GNU objcopy reads
+  tesslar-hex's file to the same bytes;
 - an image cut into records, dealt out to several inputs in random order and
   merged by tesslar-merge is the image again, read by tesslar and srec_cat.
     properties.py BUILD_DIR COUNT"""
@@ -33,15 +33,15 @@ def round_trip():
         data += b"\xff" * rng.randrange(1, 200) if rng.random() < 0.3 else rng.randbytes(rng.randrange(1, 100))
     room = top + 1 - len(data)
     address = rng.choice([0, rng.randrange(room), room - 1, max(0, min(room - 1, rng.randrange(1, 16) << 16) - 7)])
-    record_bytes, keep_fill = rng.choice([1, 16, 32, 255, rng.randrange(1, 256)]), rng.random() < 0.25
+    record_bytes, skip = rng.choice([1, 16, 32, 255, rng.randrange(1, 256)]), rng.random() < 0.25
     open("in.bin", "wb").write(data)
     made = run(f"{build}/tesslar-hex", "--address", str(address), "--record-bytes", str(record_bytes), "--mode", mode,
-               *["--keep-fill"] * keep_fill, "in.bin", "x.hex")
+               *["--skip", "0xFF"] * skip, "in.bin", "x.hex")
     # a fill run is left out only where a record would begin: the last
     # record may carry the start of the trailing run
     end = i = 0
     while i < len(data):
-        while not keep_fill and i < len(data) and data[i] == 0xFF:
+        while skip and i < len(data) and data[i] == 0xFF:
             i += 1
         if i < len(data):
             end = i = min(i + record_bytes, len(data))
@@ -51,8 +51,8 @@ def round_trip():
         and b"End-of-file record detected" in back.stdout and b"WARNING" not in back.stdout
     if ok and end:  # objcopy's image runs from the lowest address written
         run("objcopy", "-I", "ihex", "-O", "binary", "--gap-fill", "0xFF", "x.hex", "z.bin")
-        ok = read("z.bin") == (data[:end] if keep_fill else data[:end].lstrip(b"\xff"))
-    return ok, f"{len(data)} bytes at {address:#x}, {mode}, {record_bytes} a record, keep-fill {keep_fill}", made, back
+        ok = read("z.bin") == (data[:end].lstrip(b"\xff") if skip else data[:end])
+    return ok, f"{len(data)} bytes at {address:#x}, {mode}, {record_bytes} a record, skip {skip}", made, back
 
 
 def record(address, kind, data):
