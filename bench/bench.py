@@ -153,14 +153,18 @@ def merge(args, out_dir):
     the merged files must hold the same memory, as tesslar reads them."""
     merge_bin = os.path.join(os.path.dirname(args.tesslar), "tesslar-merge")
     hexmerge = "/usr/share/python3-intelhex/hexmerge.py"
-    cases = [("A: 2 inputs of 16 MiB, 16-byte records", 2, 16 * MiB, 0x2000000, ["srec_cat"]),
-             ("B: 64 inputs of 64 KiB, 16-byte records", 64, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"])]
+    # name, inputs, bytes each, address step, peers, and for a flash slot the
+    # address of its CRC-32: the slot is filled from 0 up to it
+    cases = [("A: 2 inputs of 16 MiB, 16-byte records", 2, 16 * MiB, 0x2000000, ["srec_cat"], None),
+             ("B: 64 inputs of 64 KiB, 16-byte records", 64, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"], None),
+             ("C: a 16 MiB slot, filled, CRC-32: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"], 0xFFFFFC)]
     if args.quick:
-        cases = [("A: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"]),
-                 ("B: 16 inputs of 64 KiB", 16, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"])]
+        cases = [("A: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"], None),
+                 ("B: 16 inputs of 64 KiB", 16, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"], None),
+                 ("C: a 4 MiB slot, 2 inputs of 1 MiB", 2, 1 * MiB, 0x200000, ["srec_cat"], 0x3FFFFC)]
     runs = args.runs or (3 if args.quick else 7)
     rows = []
-    for name, count, size, step, peers in cases:
+    for name, count, size, step, peers, crc_at in cases:
         inputs = []
         for i in range(count):
             path = os.path.join(args.work, f"merge-{size}-{i * step:#x}.hex")
@@ -168,8 +172,12 @@ def merge(args, out_dir):
                 subprocess.run([args.gen, "ascending", str(size), "16", path, str(i * step)], check=True)
             inputs.append(path)
         outs = {p: os.path.join(out_dir, f"bench-merge-{p}.hex") for p in ["tesslar-merge"] + peers}
-        commands = {"tesslar-merge": [merge_bin, "-o", outs["tesslar-merge"]] + inputs,
-                    "srec_cat": ["srec_cat"] + [a for p in inputs for a in (p, "-intel")]
+        slot, srec_slot = [], []
+        if crc_at:
+            slot = ["--fill", f"0:{crc_at - 1:#x}", "--crc", "CRC-32", "--crc-at", f"{crc_at:#x}"]
+            srec_slot = ["-fill", "0xFF", "0", f"{crc_at:#x}", "-crc32-l-e", f"{crc_at:#x}"]
+        commands = {"tesslar-merge": [merge_bin] + slot + ["-o", outs["tesslar-merge"]] + inputs,
+                    "srec_cat": ["srec_cat", "("] + [a for p in inputs for a in (p, "-intel")] + [")"] + srec_slot
                     + ["-o", outs["srec_cat"], "-intel"],
                     "hexmerge.py": ["/usr/bin/python3", hexmerge, "-o", outs.get("hexmerge.py")] + inputs}
         times = {p: [] for p in outs}

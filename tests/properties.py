@@ -5,7 +5,9 @@
   (less a trailing run of 0xFF with --skip 0xFF), and GNU objcopy reads
   tesslar-hex's file to the same bytes;
 - an image cut into records, dealt out to several inputs in random order and
-  merged by tesslar-merge is the image again, read by tesslar and srec_cat.
+  merged by tesslar-merge is the image again, read by tesslar and srec_cat;
+  filled and stamped with a CRC-32 (either byte order) or STM32's CRC, it is
+  the slot that srec_cat makes of the same inputs.
     properties.py BUILD_DIR COUNT"""
 import atexit, os, random, resource, shutil, signal, subprocess, sys, tempfile
 
@@ -76,20 +78,27 @@ def merge():
     for i, lines in enumerate(files):
         rng.shuffle(lines)
         open(f"in{i}.hex", "w").write("".join(lines) + ":00000001FF\n")
-    low, high = min(image), max(image) + 1
+    inputs, low, high = [f"in{i}.hex" for i in range(len(files))], min(image), max(image) + 1
+    slot, crc = [], rng.choice([None, "crc32-l-e", "crc32-b-e", "stm32-l-e"]) if high < 0xFFFFFF00 else None
+    if crc:  # filled up to a CRC of the whole, srec_cat's the same from the inputs
+        high += rng.randrange(0, 40) if crc[0] == "c" else (low - high) % 4 + 4 * rng.randrange(0, 10)
+        slot = ["--fill", f"{low}:{high - 1}", "--crc", "CRC-32" if crc[0] == "c" else "STM32",
+                "--crc-endian", "big" if "-b-" in crc else "little", "--crc-at", str(high)]
+        run("srec_cat", "(", *[w for f, lines in zip(inputs, files) if lines for w in (f, "-intel")], ")", "-fill", "0xFF", str(low), str(high),
+            f"-{crc}", str(high), "-o", "ref.hex", "-intel")
     expected = bytes(image.get(a, 0xFF) for a in range(low, high))
-    merged = run(f"{build}/tesslar-merge", "--record-bytes", str(rng.randrange(1, 256)), "-o", "out.hex",
-                 *[f"in{i}.hex" for i in range(len(files))])
+    merged = run(f"{build}/tesslar-merge", "--record-bytes", str(rng.randrange(1, 256)), *slot, "-o", "out.hex",
+                 *inputs)
     back = run(f"{build}/tesslar", "--offset", f"-{low}", "out.hex", "y.bin")
-    run("srec_cat", "out.hex", "-intel", "-fill", "0xFF", str(low), str(high), "-offset", f"-{low}",
-        "-o", "z.bin", "-binary")
-    ok = merged.returncode == back.returncode == 0 and read("y.bin") == expected == read("z.bin")
-    return ok, f"{len(records)} records over {len(files)} inputs, {low:#x} to {high:#x}", merged, back
-
+    run("srec_cat", "ref.hex" if crc else "out.hex", "-intel", "-fill", "0xFF", str(low), str(high + 4 * bool(crc)),
+        "-offset", f"-{low}", "-o", "z.bin", "-binary")
+    ok = merged.returncode == back.returncode == 0 and read("y.bin")[:high - low] == expected \
+        and read("y.bin") == read("z.bin") and len(read("y.bin")) == high - low + 4 * bool(crc)
+    return ok, f"{len(records)} records over {len(files)} inputs, {low:#x} to {high:#x}, {crc}", merged, back
 
 for check in (round_trip, merge):
     for n in range(count):
-        for name in ("x.hex", "out.hex", "y.bin", "z.bin"):
+        for name in ("x.hex", "out.hex", "ref.hex", "y.bin", "z.bin"):
             if os.path.exists(name):
                 os.remove(name)
         ok, what, first, second = check()
