@@ -10,6 +10,7 @@
 #include <cassert>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <map>
@@ -219,6 +220,59 @@ TEST(Table, Crc)
     while (qkit_crc_catalogue[catalogue].name != nullptr)
         catalogue++;
     EXPECT_EQ(entries, catalogue) << "every entry has its row";
+}
+
+// Feeds `input` to a line buffer in chunks: whole (seed 0), a byte at a time
+// (seed 1) or of random sizes, then ends it. Returns the lines it gave.
+std::vector<std::string> feed(const std::string &input, uint32_t capacity, unsigned seed)
+{
+    std::vector<char> storage(capacity);
+    ihex_line_buffer_t buffer;
+    ihex_line_buffer_init(&buffer, storage.data(), capacity);
+    std::mt19937 random(seed);
+    std::vector<std::string> lines;
+    for (size_t at = 0, size;; at += size) {
+        size = std::min<size_t>(seed == 0 ? input.size() : seed == 1 ? 1 : 1 + random() % 40, input.size() - at);
+        // each chunk in a block of its own size, so that the sanitizers see a read beyond it
+        std::vector<char> chunk(input.begin() + at, input.begin() + at + size);
+        const char *bytes = at == input.size() ? nullptr : chunk.data(); // null: the input has ended
+        for (uint32_t done = 0, used;; done += used) {
+            int result = ihex_line_buffer_feed(&buffer, bytes == nullptr ? nullptr : bytes + done,
+                                               uint32_t(size - done), &used);
+            if (result == IHEX_FEED_MORE) {
+                EXPECT_EQ(done + used, size);
+                break;
+            }
+            lines.push_back(result == IHEX_FEED_LINE ? std::string(storage.data()) : "too-long");
+        }
+        if (bytes == nullptr)
+            return lines;
+    }
+}
+
+TEST(Table, LineBuffer)
+{
+    FOR_EACH_ROW("ihex_line_buffer_feed.table", row)
+    {
+        std::vector<std::string> want;
+        for (size_t i = 3; i < row.size(); i++)
+            want.push_back(row[i].text);
+        for (unsigned seed = 0; seed < 40; seed++)
+            EXPECT_EQ(feed(row[1].text, uint32_t(std::stoul(row[0].text)), seed), want) << "seed " << seed;
+    }
+    // real files give the lines that they hold, however they arrive
+    for (const auto &file : std::filesystem::directory_iterator(TABLE_DIR "/data/real")) {
+        std::ifstream in(file.path(), std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), line;
+        std::vector<std::string> want;
+        for (char c : text + "\n")
+            if (c != '\r' && c != '\n')
+                line += c;
+            else if (!line.empty())
+                want.push_back(line), line.clear();
+        for (unsigned seed = 0; seed < 5; seed++)
+            EXPECT_EQ(feed(text, 522, seed), want) << file.path() << " seed " << seed;
+    }
 }
 
 data_section_t *make_section(uint32_t address, uint32_t size, uint8_t first_byte)

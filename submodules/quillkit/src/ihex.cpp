@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// ihex.cpp: the Intel HEX record reader (one line in, one result code out)
-// and the record writer (one block of memory in, one line out per call).
+// ihex.cpp: the Intel HEX record reader (one line in, one result code out),
+// the record writer (one block of memory in, one line out per call) and the
+// line buffer (a byte stream in, one line out per call).
 #include "ihex.h"
 
 #include <cassert>
@@ -350,4 +351,43 @@ int ihex_write_line(ihex_writer_t *writer, char *line, uint8_t last_block)
     writer->address += count;
     writer->remaining -= count;
     return IHEX_WRITE_LINE_READY;
+}
+
+void ihex_line_buffer_init(ihex_line_buffer_t *buffer, char *storage, uint32_t capacity)
+{
+    buffer->storage = storage;
+    buffer->capacity = capacity;
+    buffer->length = 0;
+    buffer->too_long = 0;
+}
+
+int ihex_line_buffer_feed(ihex_line_buffer_t *buffer, const char *chunk, uint32_t size, uint32_t *used)
+{
+    uint32_t i = 0;
+    // The end of the input ends a line as a line end does.
+    bool begun = buffer->length != 0 || buffer->too_long;
+    int result = chunk == nullptr && begun ? IHEX_FEED_LINE : IHEX_FEED_MORE;
+    while (i < size) {
+        char c = chunk[i++];
+        if (c == '\r' || c == '\n') {
+            if (buffer->length != 0 || buffer->too_long) {
+                result = IHEX_FEED_LINE;
+                break;
+            }
+        } else if (buffer->too_long || buffer->length + 1 >= buffer->capacity) {
+            buffer->too_long = 1; // dropped up to its end
+        } else {
+            buffer->storage[buffer->length++] = c;
+        }
+    }
+    *used = i;
+    if (result == IHEX_FEED_LINE) {
+        if (buffer->too_long)
+            result = IHEX_FEED_TOO_LONG;
+        else
+            buffer->storage[buffer->length] = '\0';
+        buffer->length = 0;
+        buffer->too_long = 0;
+    }
+    return result;
 }

@@ -230,6 +230,64 @@ void ihex_writer_init(ihex_writer_t *writer);
  */
 int ihex_write_line(ihex_writer_t *writer, char *line, uint8_t last_block);
 
+/*
+ * The line buffer
+ * ---------------
+ * Turns a byte stream that arrives in chunks of any size (from a UART, say)
+ * into the lines ihex_parse_line takes. The caller owns the state and the
+ * storage; nothing is allocated.
+ *
+ * A line holds at most capacity - 1 characters: `storage` needs room for
+ * the line and its NUL. A line of C characters carries at most
+ * (C - 11) / 2 data bytes (':', eight digits of byte count, address and
+ * type, two of checksum), so storage of capacity C + 1 bounds the data
+ * buffer a device needs to (C - 11) / 2 bytes; 522 takes every record.
+ */
+typedef struct ihex_line_buffer_t {
+    char *storage;     // the caller's, capacity bytes
+    uint32_t capacity; // 1 or more
+    uint32_t length;   // characters of the line being gathered
+    uint8_t too_long;  // the line being gathered did not fit: it is dropped
+} ihex_line_buffer_t;
+
+// Results of ihex_line_buffer_feed.
+enum {
+    // The chunk is used up and no line has ended in it: feed the next one.
+    IHEX_FEED_MORE = 0,
+    // A line has ended: it lies in storage, NUL-terminated and without its
+    // line end, until the next call.
+    IHEX_FEED_LINE = 1,
+    // A line longer than capacity - 1 characters has ended. Its characters
+    // were dropped; the next line is read normally.
+    IHEX_FEED_TOO_LONG = 2
+};
+
+// Prepares *buffer to gather lines in `storage`, `capacity` bytes of it.
+void ihex_line_buffer_init(ihex_line_buffer_t *buffer, char *storage, uint32_t capacity);
+
+/*
+ * Takes characters from `chunk` until a line ends or the chunk is used up,
+ * and puts in *used how many it took; call again with the rest of the chunk
+ * after every IHEX_FEED_LINE or IHEX_FEED_TOO_LONG. CR and LF each end a
+ * line, so CR LF, LF and CR alone all work, also when a CR LF is split
+ * between two chunks; empty lines are never returned. A NUL inside a line is
+ * kept, and the line, as a string, ends there.
+ *
+ * A call with a null chunk and size 0 says that the input has ended: a line
+ * still being gathered, which had no line end, comes back as IHEX_FEED_LINE
+ * (or IHEX_FEED_TOO_LONG); with nothing pending the result is
+ * IHEX_FEED_MORE.
+ *
+ *   while (size > 0) {
+ *       int result = ihex_line_buffer_feed(&buffer, chunk, size, &used);
+ *       chunk += used;
+ *       size -= used;
+ *       if (result == IHEX_FEED_LINE)
+ *           ... ihex_parse_line(&reader, storage, ...) ...
+ *   }
+ */
+int ihex_line_buffer_feed(ihex_line_buffer_t *buffer, const char *chunk, uint32_t size, uint32_t *used);
+
 #ifdef __cplusplus
 }
 #endif
