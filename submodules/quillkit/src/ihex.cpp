@@ -9,8 +9,40 @@
 
 namespace {
 
-// Value of each character as a hexadecimal digit; not_a_digit for every
-// other character, NUL and everything above 127 included.
+#ifdef __OPTIMIZE_SIZE__
+
+// Built for size (a bootloader's flash), digits are judged by arithmetic.
+// The value of a hexadecimal digit; above 15 for every other character,
+// NUL and everything above 127 included.
+inline uint32_t digit_value(uint32_t c)
+{
+    if (c - '0' < 10)
+        return c - '0';
+    c = (c | 0x20) - 'a'; // 'A' to 'F' as 'a' to 'f'
+    return c < 6 ? c + 10 : 0x100;
+}
+
+// Reads the two digits of one byte at *p and advances past them. The second
+// character is only looked at when the first one is a digit, so a NUL in the
+// first place is never passed.
+inline bool read_byte(const unsigned char *&p, uint32_t *byte)
+{
+    uint32_t high = digit_value(p[0]);
+    if (high > 15)
+        return false;
+    uint32_t low = digit_value(p[1]);
+    if (low > 15)
+        return false;
+    *byte = (high << 4) | low;
+    p += 2;
+    return true;
+}
+
+#else
+
+// Built for speed, digits come from tables: the value of each character as
+// a hexadecimal digit, not_a_digit for every other character, NUL and
+// everything above 127 included.
 constexpr uint8_t not_a_digit = 0xFF;
 
 struct hex_digit_table_t {
@@ -32,6 +64,11 @@ constexpr hex_digit_table_t make_hex_digit_table()
 }
 
 constexpr hex_digit_table_t hex_digits = make_hex_digit_table();
+
+inline uint32_t digit_value(uint32_t c)
+{
+    return hex_digits.value[c] == not_a_digit ? 0x100 : hex_digits.value[c];
+}
 
 // The same as 16-bit entries, one table per digit position of a byte: the
 // high digit's value shifted into place, the low digit's as it is, and bit 8
@@ -71,6 +108,8 @@ inline bool read_byte(const unsigned char *&p, uint32_t *byte)
     p += 2;
     return true;
 }
+
+#endif
 
 // Reads a 16-bit value, four digits, most significant first.
 inline bool read_word(const unsigned char *&p, uint32_t *word)
@@ -155,8 +194,8 @@ int ihex_parse_line(ihex_reader_t *reader, const char *line, uint32_t *address,
         // record that breaks off leaves the digits read so far.
         reader->base_address = 0;
         for (int i = 0; i < 4; i++) {
-            uint32_t digit = hex_digits.value[*p];
-            if (digit == not_a_digit)
+            uint32_t digit = digit_value(*p);
+            if (digit > 15)
                 return IHEX_RESULT_INVALID_LINE;
             reader->base_address = reader->base_address * 16 + digit;
             p++;

@@ -19,7 +19,7 @@ void qkit_pad(uint8_t *buffer, size_t size, uint32_t value, int32_t pad_granular
     // store that; the size is a whole number of units, so the tail is too.
     uint8_t pattern[8];
     for (int i = 0; i < 8; i++)
-        pattern[i] = uint8_t(value >> (8 * (i % pad_granularity)));
+        pattern[i] = uint8_t(value >> (8 * (i & (pad_granularity - 1))));
     uint64_t word;
     memcpy(&word, pattern, sizeof word);
     size_t i = 0;
@@ -74,10 +74,11 @@ uint64_t qkit_parse_unsigned(const char *text, const char **end)
     uint64_t value = 0;
     bool overflow = false;
     for (unsigned digit; (digit = digit_value(*p)) < base; p++) {
-        if (value > (UINT64_MAX - digit) / base)
+        uint64_t next;
+        if (__builtin_mul_overflow(value, base, &next) || __builtin_add_overflow(next, digit, &next))
             overflow = true;
         else
-            value = value * base + digit;
+            value = next;
     }
     if (p == digits) {
         *end = text;
