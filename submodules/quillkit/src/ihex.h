@@ -110,7 +110,8 @@ void ihex_reader_init(ihex_reader_t *reader);
  * For a data record, *address receives base_address + the record's address
  * (32-bit arithmetic, no range check), *length the byte count, and `data`,
  * unless it is null, the decoded bytes from its start; `data` must then have
- * room for 255 bytes. Records of other types set *length to 0 and leave
+ * room for 255 bytes, or for (C - 9) / 2 when no line is longer than C
+ * characters (see the line buffer below). Records of other types set *length to 0 and leave
  * *address and `data` alone. Extended address records replace base_address;
  * start address records set start_address and start_address_present.
  *
@@ -238,10 +239,12 @@ int ihex_write_line(ihex_writer_t *writer, char *line, uint8_t last_block);
  * storage; nothing is allocated.
  *
  * A line holds at most capacity - 1 characters: `storage` needs room for
- * the line and its NUL. A line of C characters carries at most
+ * the line and its NUL. A correct record of C characters carries at most
  * (C - 11) / 2 data bytes (':', eight digits of byte count, address and
- * type, two of checksum), so storage of capacity C + 1 bounds the data
- * buffer a device needs to (C - 11) / 2 bytes; 522 takes every record.
+ * type, two of checksum); a broken one may have (C - 9) / 2 bytes stored by
+ * ihex_parse_line before it fails. So storage of capacity C + 1 bounds the
+ * data buffer a device needs to (C - 9) / 2 bytes, instead of 255;
+ * a capacity of 522 takes every record.
  */
 typedef struct ihex_line_buffer_t {
     char *storage;     // the caller's, capacity bytes

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+// Fuzz target: any bytes as a device's wire delivers them, in chunks of
+// sizes the second byte seeds, through the line buffer (whose capacity the
+// first byte picks) and the reader. Every line comes back whole and without
+// a line end, every byte is taken once, and the reader stores no more than
+// (C - 9) / 2 bytes of a line of C characters, in a buffer of exactly that.
+#include "ihex.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+    if (size < 2)
+        return 0;
+    uint32_t capacity = 1 + bytes[0] % 160, random = bytes[1];
+    std::vector<char> storage(capacity);
+    ihex_line_buffer_t buffer;
+    ihex_line_buffer_init(&buffer, storage.data(), capacity);
+    ihex_reader_t reader;
+    ihex_reader_init(&reader);
+    size_t room = capacity >= 10 ? (capacity - 1 - 9) / 2 : 0;
+    std::unique_ptr<uint8_t[]> data(new uint8_t[room]);
+    for (size_t at = 2, taken = 2;;) {
+        random = random * 1103515245u + 12345u;
+        size_t chunk = std::min<size_t>(1 + (random >> 16) % 200, size - at);
+        std::vector<char> piece(bytes + at, bytes + at + chunk); // a block of its own size
+        const char *next = at == size ? nullptr : piece.data();  // null: the input has ended
+        for (uint32_t done = 0, used;; done += used) {
+            int result = ihex_line_buffer_feed(&buffer, next == nullptr ? nullptr : next + done, uint32_t(chunk - done), &used);
+            taken += used;
+            if (result == IHEX_FEED_MORE && done + used != chunk)
+                abort();
+            if (result == IHEX_FEED_MORE)
+                break;
+            const char *line = storage.data();
+            if (result == IHEX_FEED_LINE && (strlen(line) > capacity - 1 || strpbrk(line, "\r\n") != nullptr))
+                abort();
+            uint32_t address = 0, length = 0;
+            if (result == IHEX_FEED_LINE)
+                ihex_parse_line(&reader, line, &address, &length, room != 0 ? data.get() : nullptr);
+        }
+        at += chunk;
+        if (next == nullptr)
+            return taken == size ? 0 : (abort(), 0);
+    }
+}
