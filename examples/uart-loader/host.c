@@ -78,9 +78,11 @@ int main(int argc, char **argv)
         result = loader_feed(&loader, text + at, chunk);
         at += chunk;
     }
+    free(text);
     if (result == IHEX_RESULT_OK)
         result = loader_finish(&loader, &jump);
     if (result != IHEX_RESULT_OK) {
+        free(flash);
         printf("refused: %s (code %d)", result_name(result), result);
         if (result != LOADER_NO_END_OF_FILE && result != LOADER_CRC_MISMATCH)
             printf(" at line %u", (unsigned)loader.line_count); /* blank lines not counted */
@@ -93,9 +95,8 @@ int main(int argc, char **argv)
         perror(argv[4]);
         return 2;
     }
+    free(flash);
     printf("slot %08Xh - %08Xh loaded, CRC-32 checked; jump to %08Xh\n", (unsigned)first, (unsigned)last,
            (unsigned)jump);
-    free(text);
-    free(flash);
     return 0;
 }
