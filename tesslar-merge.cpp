@@ -120,9 +120,9 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
 {
     *options = merge_options_t{nullptr, OVERLAP_ERROR, false, 0, false, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0,
                                nullptr, slot_t{}};
-    options->input_paths = static_cast<const char **>(malloc(argc * sizeof(char *)));
-    if (options->input_paths == nullptr)
-        fatal_error(0, "cannot allocate memory");
+    // The inputs are gathered at the front of argv itself: an argument never
+    // moves to a place after its own.
+    options->input_paths = const_cast<const char **>(argv);
 
     for (int i = 1; i < argc; i++) {
         const char *argument = argv[i];
@@ -603,7 +603,6 @@ int main(int argc, char **argv)
     free(merge.first_record);
     free(merge.records.items);
     free(merge.store.items);
-    free(options.input_paths);
     slot_free(slot);
     printf("\n\n");
     return 0;
