@@ -15,12 +15,10 @@ expect() { # expect WANTED COMMAND WORD...
 expect "--pad --padgran" tesslar --pa
 expect "1 2 4" tesslar --padgran ""
 expect "" tesslar --offset ""
-expect "app.hex" tesslar -i ap
 expect "16bit segment linear" tesslar-hex --mode ""
 expect "--skip" tesslar-hex --sk
 expect "CRC-16/MODBUS CRC-16/MCRF4XX" tesslar-merge --crc CRC-16/M
 expect "little big" tesslar-merge --crc-endian ""
-expect "" tesslar-merge --crc-range ""
 expect "error same first last" tesslar-merge --overlap ""
 expect "boot.bin" /usr/bin/tesslar-merge -o b
 expect "--no-start" tesslar-merge --no

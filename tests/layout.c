@@ -1,8 +1,9 @@
 /* SPDX-License-Identifier: MIT */
 /* The layout of quillkit's records as a table of sizes and offsets. Built as
- * C and as C++ for one target, the two tables must be the same. */
-#include "ihex.h"
+ * C and as C++ for one target, the two tables must be the same. (Each header
+ * comes first somewhere: ihex.h in the fuzz targets.) */
 #include "quillkit.h"
+#include "ihex.h"
 
 #include <stddef.h>
 
