@@ -182,7 +182,7 @@ static void compute_crc(slot_t *slot, uint64_t lowest)
 
     const qkit_crc_t *crc = slot->crc;
     constexpr uint64_t chunk = 1 << 16;
-    uint8_t *scratch = static_cast<uint8_t *>(malloc(chunk));
+    uint8_t *scratch = static_cast<uint8_t *>(malloc(2 * chunk)), *swapped = scratch + chunk;
     if (scratch == nullptr)
         fatal_error(0, "cannot allocate memory");
     uint32_t state = qkit_crc_begin(crc);
@@ -191,15 +191,11 @@ static void compute_crc(slot_t *slot, uint64_t lowest)
         uint64_t size = std::min(chunk, slot->crc_end - at);
         const uint8_t *bytes = slot_bytes(slot, &cursor, at, size, scratch);
         if (slot->stm32) { // each little-endian word goes in from its top byte
-            uint8_t word[4];
-            for (uint64_t i = 0; i < size; i += 4) {
-                for (int b = 0; b < 4; b++)
-                    word[b] = bytes[i + 3 - b];
-                state = qkit_crc_update(crc, state, word, 4);
-            }
-        } else {
-            state = qkit_crc_update(crc, state, bytes, size_t(size));
+            for (uint64_t i = 0; i < size; i++)
+                swapped[i] = bytes[i ^ 3];
+            bytes = swapped;
         }
+        state = qkit_crc_update(crc, state, bytes, size_t(size));
     }
     free(scratch);
     slot->crc_value = qkit_crc_end(crc, state);
