@@ -55,7 +55,6 @@ void slot_read_option(slot_t *slot, const char *argument, const char *value)
         slot->pad = uint8_t(pad);
         slot->pad_given = true;
     } else if (strcmp(argument, "--crc") == 0) {
-        slot->crc_name = value;
         slot->stm32 = strcasecmp(value, stm32_name) == 0;
         slot->crc = qkit_crc_find(slot->stm32 ? "CRC-32/MPEG-2" : value);
         if (slot->crc == nullptr) {
@@ -135,13 +134,13 @@ void slot_check_options(const slot_t *slot, ihex_address_mode_t mode)
         usage_error("%s", text);
 }
 
-// Adds the fill of [first, end), less the CRC's bytes, to the pieces.
+// Adds the fill of [first, end), less the CRC's bytes, to the pieces: the
+// parts below and above the CRC (without a CRC, crc_at is 0 and the part
+// above is the whole).
 static uint64_t add_fill(slot_t *slot, uint64_t first, uint64_t end)
 {
     uint64_t crc_first = slot->crc_at, crc_end = slot_crc_end(slot), filled = 0;
     uint64_t parts[2][2] = {{first, std::min(end, crc_first)}, {std::max(first, crc_end), end}};
-    if (crc_end == crc_first) // no CRC: one part
-        parts[1][0] = parts[1][1] = 0;
     for (auto &part : parts) {
         if (part[0] >= part[1])
             continue;

@@ -24,8 +24,7 @@ struct slot_t {
     uint32_t fill_first, fill_last;
     bool pad_given;
     uint8_t pad;
-    const char *crc_name; // as given; null for no CRC
-    const qkit_crc_t *crc;
+    const qkit_crc_t *crc; // null for no CRC
     bool stm32;           // CRC-32/MPEG-2 over 32-bit little-endian words
     bool crc_at_given;
     uint32_t crc_at;
