@@ -58,6 +58,14 @@ void help_or_version(const char *argument)
     exit(0);
 }
 
+void *allocate(size_t size)
+{
+    void *block = malloc(size == 0 ? 1 : size);
+    if (block == nullptr)
+        fatal_error(0, "cannot allocate memory");
+    return block;
+}
+
 uint32_t read_value(const char *text, const char *bad_message)
 {
     const char *end;
@@ -67,13 +75,18 @@ uint32_t read_value(const char *text, const char *bad_message)
     return uint32_t(value);
 }
 
-uint32_t read_record_bytes(const char *text)
+uint32_t read_bounded(const char *text, uint32_t low, uint32_t high, const char *bad_message)
 {
     const char *end;
-    uint64_t n = qkit_parse_unsigned(text, &end);
-    if (*end != '\0' || n < 1 || n > 255)
-        usage_error("invalid value for --record-bytes. Must be 1 to 255");
-    return uint32_t(n);
+    uint64_t value = qkit_parse_unsigned(text, &end);
+    if (*end != '\0' || value < low || value > high)
+        usage_error("%s", bad_message);
+    return uint32_t(value);
+}
+
+uint32_t read_record_bytes(const char *text)
+{
+    return read_bounded(text, 1, 255, "invalid value for --record-bytes. Must be 1 to 255");
 }
 
 static const char *const address_mode_names[] = {"16bit", "segment", "linear"};

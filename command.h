@@ -31,9 +31,17 @@ extern const char command_usage_text[];
 // and either ends the run with status 0; any other argument returns.
 void help_or_version(const char *argument);
 
+// malloc, or the end of the run with "cannot allocate memory"; a size of 0
+// gives a block too.
+void *allocate(size_t size);
+
 // Reads an option's value as C23's strtoul does with base 0 and keeps the low
 // 32 bits; characters left after the number are a usage error.
 uint32_t read_value(const char *text, const char *bad_message);
+
+// The same for a value that must lie from `low` to `high`, both included;
+// any other is a usage error.
+uint32_t read_bounded(const char *text, uint32_t low, uint32_t high, const char *bad_message);
 
 // The values of --record-bytes (1 to 255) and --mode (16bit, segment or
 // linear); a bad one is a usage error.

@@ -49,10 +49,7 @@ void slot_read_option(slot_t *slot, const char *argument, const char *value)
         read_range(argument, value, &slot->fill_first, &slot->fill_last);
         slot->fill = true;
     } else if (strcmp(argument, "--pad") == 0) {
-        uint32_t pad;
-        if (!read_address(value, strlen(value), &pad) || pad > 0xFF)
-            usage_error("invalid value for --pad. Must be 0 to 255");
-        slot->pad = uint8_t(pad);
+        slot->pad = uint8_t(read_bounded(value, 0, 0xFF, "invalid value for --pad. Must be 0 to 255"));
         slot->pad_given = true;
     } else if (strcmp(argument, "--crc") == 0) {
         slot->stm32 = strcasecmp(value, stm32_name) == 0;
@@ -181,9 +178,7 @@ static void compute_crc(slot_t *slot, uint64_t lowest)
 
     const qkit_crc_t *crc = slot->crc;
     constexpr uint64_t chunk = 1 << 16;
-    uint8_t *scratch = static_cast<uint8_t *>(malloc(2 * chunk)), *swapped = scratch + chunk;
-    if (scratch == nullptr)
-        fatal_error(0, "cannot allocate memory");
+    uint8_t *scratch = static_cast<uint8_t *>(allocate(2 * chunk)), *swapped = scratch + chunk;
     uint32_t state = qkit_crc_begin(crc);
     size_t cursor = 0;
     for (uint64_t at = slot->crc_first; at < slot->crc_end; at += chunk) {
@@ -212,9 +207,7 @@ void slot_build(slot_t *slot, const slot_piece_t *blocks, size_t count)
         slot->pad = 0xFF;
     // each block, the fill before it (in two parts where the CRC splits it),
     // the fill after the last one, and the CRC
-    slot->pieces = static_cast<slot_piece_t *>(malloc((3 * count + 3) * sizeof(slot_piece_t)));
-    if (slot->pieces == nullptr)
-        fatal_error(0, "cannot allocate memory");
+    slot->pieces = static_cast<slot_piece_t *>(allocate((3 * count + 3) * sizeof(slot_piece_t)));
     slot->piece_count = 0;
     uint64_t fill_at = slot->fill_first, fill_end = slot->fill ? uint64_t(slot->fill_last) + 1 : 0, filled = 0;
     for (size_t i = 0; i < count; i++) {

@@ -3,7 +3,6 @@
 // The run goes banner, command line, input, output; every error leaves
 // through usage_error or fatal_error.
 #include "command.h"
-#include "quillkit.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -64,11 +63,7 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
             options->start_address = read_value(value, "invalid value for --start");
             options->start_present = true;
         } else if (strcmp(argument, "--skip") == 0) {
-            const char *end;
-            uint64_t skip = qkit_parse_unsigned(value, &end);
-            if (*end != '\0' || skip > 0xFF)
-                usage_error("invalid value for --skip. Must be 0 to 255");
-            options->skip_value = uint32_t(skip);
+            options->skip_value = read_bounded(value, 0, 0xFF, "invalid value for --skip. Must be 0 to 255");
             options->skip_given = true;
         } else if (argument[0] == '-') {
             usage_error("unknown argument '%s'", argument);

@@ -259,9 +259,7 @@ static void find_regions(merge_t *merge, bool stop_at_first_overlap)
 {
     size_t count = merge->records.count;
     const record_t *records = merge->records.items;
-    merge->sorted = static_cast<const record_t **>(malloc(count * sizeof(record_t *) + 1));
-    if (merge->sorted == nullptr)
-        fatal_error(0, "cannot allocate memory");
+    merge->sorted = static_cast<const record_t **>(allocate(count * sizeof(record_t *)));
     size_t in_order = 1;
     while (in_order < count && records[in_order - 1].address <= records[in_order].address)
         in_order++;
@@ -269,9 +267,7 @@ static void find_regions(merge_t *merge, bool stop_at_first_overlap)
         for (size_t i = 0; i < count; i++)
             merge->sorted[i] = records + i;
     } else {
-        data_section_key_t *keys = static_cast<data_section_key_t *>(malloc(2 * count * sizeof(data_section_key_t)));
-        if (keys == nullptr)
-            fatal_error(0, "cannot allocate memory");
+        data_section_key_t *keys = static_cast<data_section_key_t *>(allocate(2 * count * sizeof(data_section_key_t)));
         for (size_t i = 0; i < count; i++)
             keys[i] = {records[i].address, records + i};
         const data_section_key_t *sorted = data_sections_sort_keys(keys, keys + count, count);
@@ -430,9 +426,7 @@ static void build_regions(merge_t *merge)
             region->bytes = merge->store.items + records[0]->offset;
             continue;
         }
-        region->bytes = static_cast<uint8_t *>(malloc(region->end - region->address));
-        if (region->bytes == nullptr)
-            fatal_error(0, "cannot allocate memory");
+        region->bytes = static_cast<uint8_t *>(allocate(region->end - region->address));
         if (region->overlapped)
             std::sort(records, records + region->count);
         bool first_wins = merge->options->overlap == OVERLAP_FIRST;
@@ -483,9 +477,7 @@ static void check_crc_place(const merge_t *merge)
 // Lays the regions out with the slot's fill and CRC.
 static void build_slot(merge_t *merge, slot_t *slot)
 {
-    slot_piece_t *blocks = static_cast<slot_piece_t *>(malloc((merge->regions.count + 1) * sizeof(slot_piece_t)));
-    if (blocks == nullptr)
-        fatal_error(0, "cannot allocate memory");
+    slot_piece_t *blocks = static_cast<slot_piece_t *>(allocate(merge->regions.count * sizeof(slot_piece_t)));
     for (size_t i = 0; i < merge->regions.count; i++)
         blocks[i] = {merge->regions.items[i].address, merge->regions.items[i].end, merge->regions.items[i].bytes};
     slot_build(slot, blocks, merge->regions.count);
@@ -526,9 +518,7 @@ static void write_merged(const merge_t *merge, const slot_t *slot)
     // Pieces that touch make one block. It goes to the writer in chunks of
     // whole records, which give the same lines as the block at once.
     uint64_t chunk = 1024 * options->record_bytes;
-    uint8_t *scratch = static_cast<uint8_t *>(malloc(chunk));
-    if (scratch == nullptr)
-        fatal_error(0, "cannot allocate memory");
+    uint8_t *scratch = static_cast<uint8_t *>(allocate(chunk));
     size_t cursor = 0;
     for (size_t i = 0; i < slot->piece_count;) {
         uint64_t first = slot->pieces[i].address, end = slot->pieces[i].end;
@@ -573,9 +563,7 @@ int main(int argc, char **argv)
         input_bytes += uint64_t(status.st_size);
     }
     reserve(&merge.records, input_bytes / 13 + 1);
-    merge.first_record = static_cast<size_t *>(malloc(options.input_count * sizeof(size_t)));
-    if (merge.first_record == nullptr)
-        fatal_error(0, "cannot allocate memory");
+    merge.first_record = static_cast<size_t *>(allocate(options.input_count * sizeof(size_t)));
     reserve(&merge.store, input_bytes / 2 + 1);
     merge.options = &options;
     merge.start_input = -1;
