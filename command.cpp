@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <getopt.h>
 #include <unistd.h>
 
 const char *const command_version = "v1.02";
@@ -17,76 +18,162 @@ const char *const command_version = "v1.02";
 // The output being written, whose temporary file a failure removes.
 static output_t *pending_output = nullptr;
 
-void usage_error(const char *format, ...)
+static void say(const char *prefix, const char *format, va_list arguments)
 {
-    printf("%s", command_usage_text);
-    printf("\nERROR: ");
+    fputs(prefix, stderr);
+    vfprintf(stderr, format, arguments);
+    fputc('\n', stderr);
+}
+
+void command_usage_error(const char *format, ...)
+{
     va_list arguments;
     va_start(arguments, format);
-    vprintf(format, arguments);
+    say("ERROR: ", format, arguments);
     va_end(arguments);
-    printf("\n\n");
+    fprintf(stderr, "Try '%s --help'.\n", command_name);
     exit(1);
 }
 
-void fatal_error(uint32_t line, const char *format, ...)
+void command_error(const char *format, ...)
 {
     if (pending_output != nullptr && pending_output->temporary[0] != '\0')
         remove(pending_output->temporary);
-    printf("\nERROR: ");
     va_list arguments;
     va_start(arguments, format);
-    vprintf(format, arguments);
+    say("ERROR: ", format, arguments);
     va_end(arguments);
-    if (line != 0)
-        printf(" at line %u", line);
-    printf("\n\n");
     exit(1);
 }
 
 void file_error(const char *what, const char *path)
 {
-    fatal_error(0, "%s: '%s': %s", what, path, strerror(errno));
+    command_error("%s: '%s': %s", what, path, strerror(errno));
 }
 
-void help_or_version(const char *argument)
+void command_warning(const char *format, ...)
 {
-    bool help = strcmp(argument, "--help") == 0;
-    if (!help && strcmp(argument, "--version") != 0)
-        return;
-    printf("%s", help ? command_usage_text : "\n");
+    va_list arguments;
+    va_start(arguments, format);
+    say("WARNING: ", format, arguments);
+    va_end(arguments);
+}
+
+// The report waits here for the end of the run: a run that fails prints
+// nothing on standard output.
+static char *report_text = nullptr;
+static size_t report_length = 0, report_capacity = 0;
+
+void report(const char *format, ...)
+{
+    va_list arguments, again;
+    va_start(arguments, format);
+    va_copy(again, arguments);
+    size_t length = size_t(vsnprintf(nullptr, 0, format, arguments));
+    va_end(arguments);
+    if (report_length + length + 1 > report_capacity) {
+        report_capacity = 2 * report_capacity + length + 1024;
+        report_text = static_cast<char *>(realloc(report_text, report_capacity));
+        if (report_text == nullptr)
+            command_error("cannot allocate memory");
+    }
+    vsnprintf(report_text + report_length, length + 1, format, again);
+    va_end(again);
+    report_length += length;
+}
+
+void report_flush()
+{
+    fwrite(report_text, 1, report_length, stdout);
+    free(report_text);
+    report_text = nullptr;
+    if (fflush(stdout) != 0)
+        file_error("cannot write the report", "standard output");
+}
+
+void command_help()
+{
+    fputs(command_usage_text, stdout);
     exit(0);
+}
+
+void command_version_exit()
+{
+    printf("%s %s\n", command_name, command_version);
+    exit(0);
+}
+
+void command_option_error(int result, char **argv)
+{
+    // An unknown short option is in optopt (long ones have codes above a
+    // character's); anything else is the argument getopt_long just passed.
+    const char *argument = argv[optind - 1];
+    if (result == ':')
+        command_usage_error("missing value for %s", argument);
+    if (optopt > 0 && optopt < 0x100)
+        command_usage_error("unknown option '-%c'", optopt);
+    command_usage_error("unknown option '%s'", argument);
 }
 
 void *allocate(size_t size)
 {
     void *block = malloc(size == 0 ? 1 : size);
     if (block == nullptr)
-        fatal_error(0, "cannot allocate memory");
+        command_error("cannot allocate memory");
     return block;
 }
 
-uint32_t read_value(const char *text, const char *bad_message)
+[[noreturn]] static void bad_value(const char *option, const char *text, const char *what)
 {
-    const char *end;
-    uint64_t value = qkit_parse_unsigned(text, &end);
-    if (*end != '\0')
-        usage_error("%s", bad_message);
+    command_usage_error("invalid value for %s: '%s'. %s", option, text, what);
+}
+
+// A number that fills [text, end) exactly.
+static bool read_number(const char *text, const char *end, uint64_t *value)
+{
+    const char *used;
+    *value = qkit_parse_unsigned(text, &used);
+    return used == end && used != text;
+}
+
+uint32_t read_address(const char *option, const char *text)
+{
+    uint64_t value;
+    if (!read_number(text, text + strlen(text), &value) || value > 0xFFFFFFFF)
+        bad_value(option, text, "Must be an address from 0 to FFFFFFFFh");
     return uint32_t(value);
 }
 
-uint32_t read_bounded(const char *text, uint32_t low, uint32_t high, const char *bad_message)
+uint32_t read_bounded(const char *option, const char *text, uint32_t low, uint32_t high)
 {
-    const char *end;
-    uint64_t value = qkit_parse_unsigned(text, &end);
-    if (*end != '\0' || value < low || value > high)
-        usage_error("%s", bad_message);
+    uint64_t value;
+    if (!read_number(text, text + strlen(text), &value) || value < low || value > high) {
+        char must[64];
+        snprintf(must, sizeof must, "Must be %u to %u", low, high);
+        bad_value(option, text, must);
+    }
     return uint32_t(value);
 }
 
-uint32_t read_record_bytes(const char *text)
+void read_range(const char *option, const char *text, uint32_t *first, uint32_t *last)
 {
-    return read_bounded(text, 1, 255, "invalid value for --record-bytes. Must be 1 to 255");
+    // a leading '+' would be the sign of the first number
+    const char *colon = strchr(text, ':'), *plus = text[0] != '\0' ? strchr(text + 1, '+') : nullptr;
+    const char *separator = colon != nullptr ? colon : plus;
+    uint64_t a, b;
+    if (separator == nullptr || !read_number(text, separator, &a) ||
+        !read_number(separator + 1, separator + 1 + strlen(separator + 1), &b) || a > 0xFFFFFFFF ||
+        b > (separator == colon ? 0xFFFFFFFF : uint64_t(1) << 32))
+        bad_value(option, text, "Must be <first>:<last> or <first>+<size>, addresses of 32 bits");
+    if (separator == plus && b == 0)
+        bad_value(option, text, "The size must be above 0");
+    uint64_t end = separator == colon ? b : a + b - 1;
+    if (end > 0xFFFFFFFF)
+        bad_value(option, text, "The range passes FFFFFFFFh");
+    if (a > end)
+        bad_value(option, text, "The first address is above the last");
+    *first = uint32_t(a);
+    *last = uint32_t(end);
 }
 
 static const char *const address_mode_names[] = {"16bit", "segment", "linear"};
@@ -96,7 +183,7 @@ ihex_address_mode_t read_address_mode(const char *text)
     for (uint32_t mode = IHEX_ADDRESS_MODE_16BIT; mode <= IHEX_ADDRESS_MODE_LINEAR; mode++)
         if (strcmp(text, address_mode_names[mode - 1]) == 0)
             return ihex_address_mode_t(mode);
-    usage_error("invalid value for --mode. Must be 16bit, segment or linear");
+    bad_value("--mode", text, "Must be 16bit, segment or linear");
 }
 
 const char *address_mode_name(ihex_address_mode_t mode)
@@ -112,9 +199,10 @@ uint32_t address_mode_limit(ihex_address_mode_t mode)
 void check_start_address(ihex_address_mode_t mode, uint32_t start_address)
 {
     if (mode == IHEX_ADDRESS_MODE_16BIT)
-        usage_error("--start needs --mode segment or linear: the 16bit mode has no start address record");
+        command_usage_error("--start needs --mode segment or linear: the 16bit mode has no start address record");
     if (start_address > address_mode_limit(mode))
-        usage_error("invalid value for --start. The segment mode reaches 000FFFFFh");
+        command_usage_error("--start %08Xh lies beyond 000FFFFFh, the highest address of the segment mode",
+                            start_address);
 }
 
 FILE *open_input(const char *path, const char *mode, struct stat *status)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// command.h: what the tesslar commands share: the ways out, reading option
-// values, opening an input, reading IHEX lines with the converter's rules,
-// and writing an output that replaces the old one only when it is whole.
+// command.h: what the tesslar commands share: reading IHEX lines with the
+// converter's rules, opening inputs and outputs, and, for tesslar-hex and
+// tesslar-merge, the ways out, the report and the reading of option values.
 #pragma once
 
 #include "ihex.h"
@@ -11,41 +11,56 @@
 
 #include <sys/stat.h>
 
-extern const char *const command_version; // printed in every banner
+extern const char *const command_version; // "v1.02"
 
-// Each command defines its usage text; usage_error prints it.
+// Each command defines its name and its usage text.
+extern const char command_name[];
 extern const char command_usage_text[];
 
-// Prints the usage text, "\nERROR: ", the message and "\n\n"; exit status 1.
-[[noreturn]] __attribute__((format(printf, 1, 2))) void usage_error(const char *format, ...);
+// tesslar-hex and tesslar-merge speak as Unix tools do: errors and warnings
+// on standard error, one line each; what a run reports on standard output,
+// and only when it succeeds.
 
-// Prints "\nERROR: ", the message, " at line N" when line is not 0, and
-// "\n\n"; exit status 1. An output being written is removed first.
-[[noreturn]] __attribute__((format(printf, 2, 3))) void fatal_error(uint32_t line, const char *format, ...);
+// "ERROR: <message>" and "Try '<name> --help'."; exit status 1.
+[[noreturn]] __attribute__((format(printf, 1, 2))) void command_usage_error(const char *format, ...);
 
-// fatal_error for a file that the system refused, with its reason (errno):
+// "ERROR: <message>"; exit status 1. An output being written is removed.
+[[noreturn]] __attribute__((format(printf, 1, 2))) void command_error(const char *format, ...);
+
+// command_error for a file that the system refused, with its reason (errno):
 // "cannot open input file: 'app.hex': No such file or directory".
 [[noreturn]] void file_error(const char *what, const char *path);
 
-// --help prints the usage text and --version nothing beyond the banner,
-// and either ends the run with status 0; any other argument returns.
-void help_or_version(const char *argument);
+// "WARNING: <message>" on standard error, at once.
+__attribute__((format(printf, 1, 2))) void command_warning(const char *format, ...);
+
+// A line of the report, kept until report_flush writes them all to standard
+// output at the end of a successful run.
+__attribute__((format(printf, 1, 2))) void report(const char *format, ...);
+void report_flush();
+
+// --help and --version: the usage text, or the name and version, on
+// standard output; status 0.
+[[noreturn]] void command_help();
+[[noreturn]] void command_version_exit();
+
+// The argument that getopt_long refused, named in a usage error: an unknown
+// option, or one without its value.
+[[noreturn]] void command_option_error(int result, char **argv);
 
 // malloc, or the end of the run with "cannot allocate memory"; a size of 0
 // gives a block too.
 void *allocate(size_t size);
 
-// Reads an option's value as C23's strtoul does with base 0 and keeps the low
-// 32 bits; characters left after the number are a usage error.
-uint32_t read_value(const char *text, const char *bad_message);
-
-// The same for a value that must lie from `low` to `high`, both included;
-// any other is a usage error.
-uint32_t read_bounded(const char *text, uint32_t low, uint32_t high, const char *bad_message);
-
-// The values of --record-bytes (1 to 255) and --mode (16bit, segment or
-// linear); a bad one is a usage error.
-uint32_t read_record_bytes(const char *text);
+// Option values. Each is read whole, and one beyond what its option holds is
+// a usage error that names the option; nothing is cut short.
+// An address, 0 to FFFFFFFFh.
+uint32_t read_address(const char *option, const char *text);
+// A number from `low` to `high`.
+uint32_t read_bounded(const char *option, const char *text, uint32_t low, uint32_t high);
+// "<first>:<last>", both included, or "<first>+<size>".
+void read_range(const char *option, const char *text, uint32_t *first, uint32_t *last);
+// 16bit, segment or linear.
 ihex_address_mode_t read_address_mode(const char *text);
 const char *address_mode_name(ihex_address_mode_t mode);
 uint32_t address_mode_limit(ihex_address_mode_t mode); // the highest address it reaches
@@ -90,7 +105,7 @@ void read_ihex(FILE *input, ihex_input_t *state, char *line, uint8_t *data,
  * An output written to a temporary file beside it and renamed over it once
  * whole, so that a failed run leaves neither a partial file nor a damaged
  * earlier one. A device, a pipe or anything else that cannot be replaced is
- * written in place. From output_open to output_close a fatal_error removes
+ * written in place. From output_open to output_close a command_error removes
  * the temporary file.
  */
 struct output_t {

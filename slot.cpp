@@ -5,71 +5,105 @@
 #include "command.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include <strings.h>
 
-static const char *const slot_options[] = {"--fill", "--pad", "--crc", "--crc-at", "--crc-range", "--crc-endian"};
-
-bool slot_is_option(const char *argument)
-{
-    for (const char *option : slot_options)
-        if (strcmp(argument, option) == 0)
-            return true;
-    return false;
-}
-
-// An address: a number of 32 bits at most, with nothing after it.
-static bool read_address(const char *text, size_t length, uint32_t *address)
-{
-    const char *end;
-    uint64_t value = qkit_parse_unsigned(text, &end);
-    *address = uint32_t(value);
-    return length != 0 && end == text + length && value <= 0xFFFFFFFF;
-}
-
-// "<first>:<last>", both ends included.
-static void read_range(const char *option, const char *value, uint32_t *first, uint32_t *last)
-{
-    const char *colon = strchr(value, ':');
-    if (colon == nullptr || !read_address(value, size_t(colon - value), first) ||
-        !read_address(colon + 1, strlen(colon + 1), last))
-        usage_error("invalid value for %s. Must be <first>:<last>, two addresses", option);
-    if (*first > *last)
-        usage_error("invalid value for %s. The first address %08Xh is above the last, %08Xh", option, *first, *last);
-}
-
 static const char stm32_name[] = "STM32";
 
-void slot_read_option(slot_t *slot, const char *argument, const char *value)
+// A name as a user may misspell it: its letters and digits, in upper case.
+static void normalise(const char *name, char (&out)[64])
 {
-    if (strcmp(argument, "--fill") == 0) {
-        read_range(argument, value, &slot->fill_first, &slot->fill_last);
+    size_t n = 0;
+    for (; *name != '\0' && n + 1 < sizeof out; name++)
+        if (isalnum(static_cast<unsigned char>(*name)))
+            out[n++] = char(toupper(static_cast<unsigned char>(*name)));
+    out[n] = '\0';
+}
+
+// The edits (insertions, deletions, changes) that turn `a` into `b`.
+static size_t edit_distance(const char *a, const char *b)
+{
+    size_t row[64], length = strlen(b);
+    for (size_t j = 0; j <= length; j++)
+        row[j] = j;
+    for (size_t i = 1; a[i - 1] != '\0'; i++) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= length; j++) {
+            size_t changed = diagonal + (a[i - 1] != b[j - 1]);
+            diagonal = row[j];
+            row[j] = std::min({changed, row[j] + 1, row[j - 1] + 1});
+        }
+    }
+    return row[length];
+}
+
+// The known name nearest to `name`, letter case and punctuation aside.
+static const char *nearest_crc(const char *name)
+{
+    char wanted[64], known[64];
+    normalise(name, wanted);
+    const char *best = stm32_name;
+    normalise(best, known);
+    size_t best_distance = edit_distance(wanted, known);
+    for (const qkit_crc_t *crc = qkit_crc_catalogue; crc->name != nullptr; crc++) {
+        normalise(crc->name, known);
+        size_t distance = edit_distance(wanted, known);
+        if (distance < best_distance) {
+            best = crc->name;
+            best_distance = distance;
+        }
+    }
+    return best;
+}
+
+[[noreturn]] static void list_crcs()
+{
+    for (const qkit_crc_t *crc = qkit_crc_catalogue; crc->name != nullptr; crc++) {
+        int digits = (crc->width + 3) / 4;
+        printf("%-20s width=%-2u poly=0x%0*X init=0x%0*X refin=%s refout=%s xorout=0x%0*X check=0x%0*X\n", crc->name,
+               crc->width, digits, crc->poly, digits, crc->init, crc->reflect_in ? "true" : "false",
+               crc->reflect_out ? "true" : "false", digits, crc->xor_out, digits, crc->check);
+    }
+    printf("%-20s CRC-32/MPEG-2 over 32-bit little-endian words, as the STM32 CRC unit computes it\n", stm32_name);
+    exit(0);
+}
+
+void slot_read_option(slot_t *slot, int option, const char *value)
+{
+    switch (option) {
+    case SLOT_FILL:
+        read_range("--fill", value, &slot->fill_first, &slot->fill_last);
         slot->fill = true;
-    } else if (strcmp(argument, "--pad") == 0) {
-        slot->pad = uint8_t(read_bounded(value, 0, 0xFF, "invalid value for --pad. Must be 0 to 255"));
+        break;
+    case SLOT_PAD:
+        slot->pad = uint8_t(read_bounded("--pad", value, 0, 0xFF));
         slot->pad_given = true;
-    } else if (strcmp(argument, "--crc") == 0) {
+        break;
+    case SLOT_CRC:
+        if (strcmp(value, "list") == 0)
+            list_crcs();
         slot->stm32 = strcasecmp(value, stm32_name) == 0;
         slot->crc = qkit_crc_find(slot->stm32 ? "CRC-32/MPEG-2" : value);
-        if (slot->crc == nullptr) {
-            char known[1024] = "";
-            for (const qkit_crc_t *crc = qkit_crc_catalogue; crc->name != nullptr; crc++)
-                snprintf(known + strlen(known), sizeof known - strlen(known), "%s, ", crc->name);
-            usage_error("unknown CRC '%s'. Known: %s%s", value, known, stm32_name);
-        }
-    } else if (strcmp(argument, "--crc-at") == 0) {
-        if (!read_address(value, strlen(value), &slot->crc_at))
-            usage_error("invalid value for --crc-at");
+        if (slot->crc == nullptr)
+            command_usage_error("unknown CRC '%s'. Did you mean '%s'? '%s --crc list' lists every one", value,
+                                nearest_crc(value), command_name);
+        break;
+    case SLOT_CRC_AT:
+        slot->crc_at = read_address("--crc-at", value);
         slot->crc_at_given = true;
-    } else if (strcmp(argument, "--crc-range") == 0) {
-        read_range(argument, value, &slot->range_first, &slot->range_last);
+        break;
+    case SLOT_CRC_RANGE:
+        read_range("--crc-range", value, &slot->range_first, &slot->range_last);
         slot->range_given = true;
-    } else {
+        break;
+    default:
         if (strcmp(value, "little") != 0 && strcmp(value, "big") != 0)
-            usage_error("invalid value for --crc-endian. Must be little or big");
+            command_usage_error("invalid value for --crc-endian: '%s'. Must be little or big", value);
         slot->big_endian = strcmp(value, "big") == 0;
         slot->endian_given = true;
     }
@@ -99,36 +133,58 @@ static const char *not_whole_words(const slot_t *slot, uint64_t first, uint64_t 
 static void check_reach(const char *what, uint64_t last, ihex_address_mode_t mode)
 {
     if (last > address_mode_limit(mode))
-        usage_error("%s reaches beyond %08Xh, the highest address of the %s mode", what, address_mode_limit(mode),
-                    address_mode_name(mode));
+        command_usage_error("%s reaches beyond %08Xh, the highest address of the %s mode", what,
+                            address_mode_limit(mode), address_mode_name(mode));
 }
 
-void slot_check_options(const slot_t *slot, ihex_address_mode_t mode)
+// Without --crc-range, a CRC at either end of the fill range covers the rest
+// of it: the slot is what the user filled.
+static void take_fill_as_range(slot_t *slot)
+{
+    uint64_t crc_end = slot_crc_end(slot), fill_end = uint64_t(slot->fill_last) + 1;
+    if (crc_end <= slot->fill_first || slot->crc_at > slot->fill_last)
+        return; // outside the fill: from the lowest address up to the CRC
+    if (crc_end == fill_end && slot->crc_at > slot->fill_first) {
+        slot->range_first = slot->fill_first;
+        slot->range_last = slot->crc_at - 1;
+    } else if (slot->crc_at == slot->fill_first && crc_end < fill_end) {
+        slot->range_first = uint32_t(crc_end);
+        slot->range_last = slot->fill_last;
+    } else {
+        command_usage_error("the CRC at %08Xh lies inside the fill range %08Xh - %08Xh, at neither end of it; "
+                            "--crc-range names the bytes it covers", slot->crc_at, slot->fill_first, slot->fill_last);
+    }
+    slot->range_given = true;
+}
+
+void slot_check_options(slot_t *slot, ihex_address_mode_t mode)
 {
     if (slot->pad_given && !slot->fill)
-        usage_error("--pad needs --fill: it is the byte that fills the range");
+        command_usage_error("--pad needs --fill: it is the byte that fills the range");
     if (slot->crc != nullptr && !slot->crc_at_given)
-        usage_error("--crc needs --crc-at, the address where the CRC goes");
+        command_usage_error("--crc needs --crc-at, the address where the CRC goes");
     const char *without_crc = slot->crc_at_given ? "--crc-at" : slot->range_given ? "--crc-range"
                               : slot->endian_given ? "--crc-endian" : nullptr;
     if (slot->crc == nullptr && without_crc != nullptr)
-        usage_error("%s needs --crc, the CRC to compute", without_crc);
+        command_usage_error("%s needs --crc, the CRC to compute", without_crc);
     if (slot->fill)
         check_reach("--fill", slot->fill_last, mode);
     if (slot->crc == nullptr)
         return;
     if (slot_crc_end(slot) - 1 > 0xFFFFFFFF)
-        usage_error("the %u bytes of the CRC at %08Xh would pass FFFFFFFFh", crc_size(slot), slot->crc_at);
+        command_usage_error("the %u bytes of the CRC at %08Xh would pass FFFFFFFFh", crc_size(slot), slot->crc_at);
     check_reach("the CRC", slot_crc_end(slot) - 1, mode);
+    if (!slot->range_given && slot->fill)
+        take_fill_as_range(slot);
     if (!slot->range_given)
         return;
     check_reach("--crc-range", slot->range_last, mode);
     if (slot->crc_at <= slot->range_last && slot_crc_end(slot) > slot->range_first)
-        usage_error("the CRC at %08Xh lies inside its own range %08Xh - %08Xh", slot->crc_at, slot->range_first,
-                    slot->range_last);
+        command_usage_error("the CRC at %08Xh lies inside its own range %08Xh - %08Xh", slot->crc_at,
+                            slot->range_first, slot->range_last);
     char text[128];
     if (not_whole_words(slot, slot->range_first, uint64_t(slot->range_last) + 1, text) != nullptr)
-        usage_error("%s", text);
+        command_usage_error("%s", text);
 }
 
 // Adds the fill of [first, end), less the CRC's bytes, to the pieces: the
@@ -166,15 +222,16 @@ static void compute_crc(slot_t *slot, uint64_t lowest)
     slot->crc_first = slot->range_given ? slot->range_first : lowest;
     slot->crc_end = slot->range_given ? uint64_t(slot->range_last) + 1 : slot->crc_at;
     if (slot->crc_first >= slot->crc_end)
-        fatal_error(0, "nothing lies below the CRC at %08Xh to compute it over; --crc-range names the bytes it covers",
-                    slot->crc_at);
+        command_error("nothing lies below the CRC at %08Xh to compute it over; --crc-range names the bytes it covers",
+                      slot->crc_at);
     char text[128];
     if (not_whole_words(slot, slot->crc_first, slot->crc_end, text) != nullptr)
-        fatal_error(0, "%s", text);
+        command_error("%s", text);
     uint64_t hole = first_hole(slot, slot->crc_first, slot->crc_end);
     if (hole != slot->crc_end)
-        fatal_error(0, "the CRC range %08Xh - %08Xh has no data at %08Xh; --fill gives the gaps a value",
-                    uint32_t(slot->crc_first), uint32_t(slot->crc_end - 1), uint32_t(hole));
+        command_error("the CRC range %08Xh - %08Xh has no data at %08Xh; --fill gives the gaps a value%s",
+                      uint32_t(slot->crc_first), uint32_t(slot->crc_end - 1), uint32_t(hole),
+                      slot->fill ? ", --crc-range names the bytes it covers" : "");
 
     const qkit_crc_t *crc = slot->crc;
     constexpr uint64_t chunk = 1 << 16;
@@ -196,7 +253,7 @@ static void compute_crc(slot_t *slot, uint64_t lowest)
     uint32_t size = crc_size(slot);
     for (uint32_t i = 0; i < size; i++)
         slot->crc_bytes[i] = uint8_t(slot->crc_value >> (8 * (slot->big_endian ? size - 1 - i : i)));
-    printf("\nCRC: %s of %08Xh - %08Xh is %0*X, stored %s-endian at %08Xh", slot->stm32 ? stm32_name : crc->name,
+    report("CRC: %s of %08Xh - %08Xh is %0*X, stored %s-endian at %08Xh\n", slot->stm32 ? stm32_name : crc->name,
            uint32_t(slot->crc_first), uint32_t(slot->crc_end - 1), int(2 * size), slot->crc_value,
            slot->big_endian ? "big" : "little", slot->crc_at);
 }
@@ -217,7 +274,7 @@ void slot_build(slot_t *slot, const slot_piece_t *blocks, size_t count)
     }
     filled += add_fill(slot, fill_at, fill_end);
     if (slot->fill)
-        printf("\nFill: %08Xh - %08Xh with %02Xh, %llu bytes", slot->fill_first, slot->fill_last, slot->pad,
+        report("Fill: %08Xh - %08Xh with %02Xh, %llu bytes\n", slot->fill_first, slot->fill_last, slot->pad,
                static_cast<unsigned long long>(filled));
     if (slot->crc == nullptr)
         return;

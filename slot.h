@@ -40,15 +40,23 @@ struct slot_t {
     size_t piece_count;
 };
 
-// Whether `argument` is one of the slot's options, all of which take a value.
-bool slot_is_option(const char *argument);
+// The slot's options, all of which take a value: getopt_long codes for a
+// command's table of options, which hands them to slot_read_option.
+enum slot_option_t { SLOT_FILL = 0x100, SLOT_PAD, SLOT_CRC, SLOT_CRC_AT, SLOT_CRC_RANGE, SLOT_CRC_ENDIAN };
+#define SLOT_OPTIONS                                                                                              \
+    {"fill", required_argument, nullptr, SLOT_FILL}, {"pad", required_argument, nullptr, SLOT_PAD},                 \
+        {"crc", required_argument, nullptr, SLOT_CRC}, {"crc-at", required_argument, nullptr, SLOT_CRC_AT},         \
+        {"crc-range", required_argument, nullptr, SLOT_CRC_RANGE},                                                  \
+        {"crc-endian", required_argument, nullptr, SLOT_CRC_ENDIAN}
 
 // Reads one slot option and its value; a bad value is a usage error.
-void slot_read_option(slot_t *slot, const char *argument, const char *value);
+// "--crc list" prints the catalogue and ends the run.
+void slot_read_option(slot_t *slot, int option, const char *value);
 
 // The checks that need every option: what goes with what, and what the mode
-// reaches. Each failure is a usage error.
-void slot_check_options(const slot_t *slot, ihex_address_mode_t mode);
+// reaches; each failure is a usage error. Without --crc-range, the CRC of a
+// filled slot covers the fill before or after it.
+void slot_check_options(slot_t *slot, ihex_address_mode_t mode);
 
 // The CRC's own bytes: [crc_at, crc_at + width / 8); empty without a CRC.
 uint64_t slot_crc_end(const slot_t *slot);

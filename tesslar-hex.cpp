@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
 // tesslar-hex: turns a flat binary file back into Intel HEX text.
-// The run goes banner, command line, input, output; every error leaves
-// through usage_error or fatal_error.
+// The run goes command line, input, output; every error leaves through
+// command_usage_error or command_error.
 #include "command.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <getopt.h>
 
 struct hex_options_t {
     uint32_t address;
@@ -17,71 +19,83 @@ struct hex_options_t {
     uint32_t start_address;
     bool skip_given;
     uint32_t skip_value;
-    int positional_count;
     const char *input_path;
     const char *output_path;
 };
 
+const char command_name[] = "tesslar-hex";
 const char command_usage_text[] =
-    "\n\nUSAGE: tesslar-hex [<options>] <input .bin file> <output .hex file>"
-    "\n\twhere: <options> can be"
-    "\n\t\t--address <value>\t-\tIHEX address of the first input byte (default 0)"
-    "\n\t\t--record-bytes <n>\t-\tdata bytes per record, 1 to 255 (default 32)"
-    "\n\t\t--mode <mode>\t\t-\taddress records: 16bit, segment or linear (default linear)"
-    "\n\t\t--start <value>\t\t-\tstart address to record (not with --mode 16bit)"
-    "\n\t\t--skip <value>\t\t-\tleave out the runs of this byte that would start a record (such as 0xFF,"
-    "\n\t\t\t\t\t\terased flash); without it every byte is written"
-    "\n\t\t--help, --version\t-\tthis text, or the name and version\n\n";
+    "Usage: tesslar-hex [OPTION]... INPUT.bin OUTPUT.hex\n"
+    "Writes a binary file as Intel HEX, every byte of it.\n"
+    "\n"
+    "      --address ADDRESS   IHEX address of the input's first byte (default 0)\n"
+    "      --record-bytes N    data bytes per record, 1 to 255 (default 32)\n"
+    "      --mode MODE         address records: 16bit, segment or linear (default linear)\n"
+    "      --start ADDRESS     a start address to record (not with --mode 16bit)\n"
+    "      --skip BYTE         leave out the runs of this byte that would begin a record,\n"
+    "                          such as 0xFF, erased flash\n"
+    "      --help              print this text and exit\n"
+    "      --version           print the name and version and exit\n"
+    "\n"
+    "Numbers are decimal, 0x hexadecimal, 0b binary or 0 octal. Errors and warnings go\n"
+    "to standard error; the summary of a successful run to standard output.\n";
 
 // ---------------------------------------------------------------------------
 // Command line
 
+// getopt_long's codes for the options, none of them a character's
+enum hex_option_t { OPTION_ADDRESS = 0x100, OPTION_RECORD_BYTES, OPTION_MODE, OPTION_START, OPTION_SKIP, OPTION_HELP,
+                    OPTION_VERSION };
+
 static void read_command_line(int argc, char **argv, hex_options_t *options)
 {
-    *options = hex_options_t{0, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0, false, 0, 0, nullptr, nullptr};
-
-    for (int i = 1; i < argc; i++) {
-        const char *argument = argv[i];
-        help_or_version(argument);
-        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
-        bool takes_value = strcmp(argument, "--address") == 0 || strcmp(argument, "--record-bytes") == 0 ||
-                           strcmp(argument, "--mode") == 0 || strcmp(argument, "--start") == 0 ||
-                           strcmp(argument, "--skip") == 0;
-        if (takes_value) {
-            if (value == nullptr)
-                usage_error("missing value for %s", argument);
-            i++;
-        }
-
-        if (strcmp(argument, "--address") == 0) {
-            options->address = read_value(value, "invalid value for --address");
-        } else if (strcmp(argument, "--record-bytes") == 0) {
-            options->record_bytes = read_record_bytes(value);
-        } else if (strcmp(argument, "--mode") == 0) {
-            options->mode = read_address_mode(value);
-        } else if (strcmp(argument, "--start") == 0) {
-            options->start_address = read_value(value, "invalid value for --start");
+    *options = hex_options_t{0, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0, false, 0, nullptr, nullptr};
+    static const option table[] = {{"address", required_argument, nullptr, OPTION_ADDRESS},
+                                   {"record-bytes", required_argument, nullptr, OPTION_RECORD_BYTES},
+                                   {"mode", required_argument, nullptr, OPTION_MODE},
+                                   {"start", required_argument, nullptr, OPTION_START},
+                                   {"skip", required_argument, nullptr, OPTION_SKIP},
+                                   {"help", no_argument, nullptr, OPTION_HELP},
+                                   {"version", no_argument, nullptr, OPTION_VERSION},
+                                   {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, ":", table, nullptr)) != -1;) {
+        switch (c) {
+        case OPTION_ADDRESS:
+            options->address = read_address("--address", optarg);
+            break;
+        case OPTION_RECORD_BYTES:
+            options->record_bytes = read_bounded("--record-bytes", optarg, 1, 255);
+            break;
+        case OPTION_MODE:
+            options->mode = read_address_mode(optarg);
+            break;
+        case OPTION_START:
+            options->start_address = read_address("--start", optarg);
             options->start_present = true;
-        } else if (strcmp(argument, "--skip") == 0) {
-            options->skip_value = read_bounded(value, 0, 0xFF, "invalid value for --skip. Must be 0 to 255");
+            break;
+        case OPTION_SKIP:
+            options->skip_value = read_bounded("--skip", optarg, 0, 255);
             options->skip_given = true;
-        } else if (argument[0] == '-') {
-            usage_error("unknown argument '%s'", argument);
-        } else if (options->positional_count == 0) {
-            options->input_path = argument;
-            options->positional_count++;
-        } else if (options->positional_count == 1) {
-            options->output_path = argument;
-            options->positional_count++;
-        } else {
-            usage_error("extra argument '%s'", argument);
+            break;
+        case OPTION_HELP:
+            command_help();
+        case OPTION_VERSION:
+            command_version_exit();
+        default:
+            command_option_error(c, argv);
         }
     }
 
-    if (options->positional_count == 0)
-        usage_error("missing input file");
-    if (options->positional_count == 1)
-        usage_error("missing output file");
+    int positional_count = argc - optind;
+    if (positional_count == 0)
+        command_usage_error("missing input file");
+    if (positional_count == 1)
+        command_usage_error("missing output file");
+    if (positional_count > 2)
+        command_usage_error("extra argument '%s'", argv[optind + 2]);
+    options->input_path = argv[optind];
+    options->output_path = argv[optind + 1];
     if (options->start_present)
         check_start_address(options->mode, options->start_address);
 }
@@ -92,7 +106,6 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
 // Reads the whole input into one heap block; *size receives its length.
 static uint8_t *read_input(const char *path, uint64_t *size)
 {
-    printf("\nInput file: %s", path);
     struct stat status;
     FILE *input = open_input(path, "rb", &status);
     if (input == nullptr)
@@ -102,7 +115,7 @@ static uint8_t *read_input(const char *path, uint64_t *size)
     uint8_t *data = static_cast<uint8_t *>(malloc(capacity));
     for (;;) {
         if (data == nullptr)
-            fatal_error(0, "cannot allocate memory");
+            command_error("cannot allocate memory");
         used += fread(data + used, 1, capacity - used, input);
         if (used < capacity)
             break;
@@ -120,19 +133,15 @@ static uint8_t *read_input(const char *path, uint64_t *size)
 // Output
 
 // Drives the writer over the input as one block and writes each line as it
-// comes. Returns the writer, for its counters.
-static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data, uint64_t size)
+// comes.
+static void write_hex(const hex_options_t *options, const uint8_t *data, uint64_t size)
 {
-    printf("\nOutput file: %s", options->output_path);
-    printf("\nAddress mode: %s", address_mode_name(options->mode));
-    if (size == 0)
-        printf("\nAddress range: empty");
-    else
-        printf("\nAddress range: %08Xh - %08llXh", options->address,
-               static_cast<unsigned long long>(options->address + size - 1));
-    if (size != 0 && options->address + size - 1 > address_mode_limit(options->mode))
-        fatal_error(0, "the input ends beyond %08Xh, the highest address of the %s mode",
-                    address_mode_limit(options->mode), address_mode_name(options->mode));
+    uint64_t last = options->address + size - 1;
+    uint32_t limit = address_mode_limit(options->mode);
+    if (size != 0 && last > limit)
+        command_error("the input ends at %08llXh, beyond %08Xh, the highest address of the %s mode%s",
+                      static_cast<unsigned long long>(last), limit, address_mode_name(options->mode),
+                      options->mode == IHEX_ADDRESS_MODE_LINEAR ? "" : "; --mode linear reaches FFFFFFFFh");
 
     output_t output;
     ihex_writer_t writer;
@@ -149,7 +158,10 @@ static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data
     write_ihex_block(&writer, &output, 1);
     if (!output_close(&output))
         file_error("cannot write output file", options->output_path);
-    return writer;
+    report("Wrote '%s': %u lines, %u data bytes", options->output_path, writer.line_count, writer.data_byte_count);
+    if (size != 0)
+        report(" at %08Xh - %08Xh", options->address, uint32_t(last));
+    report(", %s mode\n", address_mode_name(options->mode));
 }
 
 // ---------------------------------------------------------------------------
@@ -157,19 +169,16 @@ static ihex_writer_t write_hex(const hex_options_t *options, const uint8_t *data
 int main(int argc, char **argv)
 {
     hex_options_t options;
-    printf("\nTESSLAR-HEX %s.\n", command_version);
     read_command_line(argc, argv, &options);
     // Writing over the input would destroy it before it was read.
     struct stat input_status;
     if (stat(options.input_path, &input_status) == 0 && is_same_file(options.output_path, &input_status))
-        fatal_error(0, "the output file is the input file: '%s'", options.output_path);
+        command_error("the output file is the input file: '%s'", options.output_path);
 
     uint64_t size;
     uint8_t *data = read_input(options.input_path, &size);
-    ihex_writer_t writer = write_hex(&options, data, size);
+    write_hex(&options, data, size);
     free(data);
-
-    printf("\nWrote %u lines, %u data bytes", writer.line_count, writer.data_byte_count);
-    printf("\n\n");
+    report_flush();
     return 0;
 }

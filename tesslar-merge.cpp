@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // tesslar-merge: merges several Intel HEX files into one.
-// The run goes banner, command line, inputs, overlaps, start address and
-// output; every error leaves through usage_error or fatal_error.
+// The run goes command line, inputs, overlaps, slot and output; every
+// error leaves through command_usage_error or command_error.
 #include "command.h"
 #include "data_sections.h"
 #include "slot.h"
@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <getopt.h>
 
 enum overlap_policy_t { OVERLAP_ERROR, OVERLAP_SAME, OVERLAP_FIRST, OVERLAP_LAST };
 static const char *const overlap_policy_names[] = {"error", "same", "first", "last"};
@@ -75,7 +77,7 @@ template <typename T> static T *grow(growing_t<T> *array, size_t more)
         array->capacity = std::max(2 * array->capacity, array->count + more + 1024);
         array->items = static_cast<T *>(realloc(array->items, array->capacity * sizeof(T)));
         if (array->items == nullptr)
-            fatal_error(0, "cannot allocate memory");
+            command_error("cannot allocate memory");
     }
     array->count += more;
     return array->items + array->count - more;
@@ -95,82 +97,113 @@ struct merge_t {
     const ihex_input_t *state; // and its reading state
 };
 
+const char command_name[] = "tesslar-merge";
 const char command_usage_text[] =
-    "\n\nUSAGE: tesslar-merge [<options>] -o <output .hex file> <input .hex file>..."
-    "\n\twhere: <options> can be"
-    "\n\t\t-o <file>\t\t-\tthe merged IHEX file (not needed with -i)"
-    "\n\t\t--overlap <policy>\t-\ta byte given twice: error (the default), same, first or last"
-    "\n\t\t--start <value>\t\t-\tstart address to write, whatever the inputs say"
-    "\n\t\t--no-start\t\t-\twrite no start address record"
-    "\n\t\t--record-bytes <n>\t-\tdata bytes per record, 1 to 255 (default 32)"
-    "\n\t\t--mode <mode>\t\t-\taddress records: 16bit, segment or linear (default linear)"
-    "\n\t\t--fill <first>:<last>\t-\tgive every address of the range that no input gives the --pad byte"
-    "\n\t\t--pad <value>\t\t-\tthe byte that --fill writes (default 0xFF)"
-    "\n\t\t--crc <name>\t\t-\ta CRC to store: CRC-32, CRC-16/MODBUS, STM32, ... (a catalogue name)"
-    "\n\t\t--crc-at <address>\t-\twhere the CRC goes"
-    "\n\t\t--crc-range <first>:<last>\t-\tthe bytes it covers (default: the lowest address to --crc-at - 1)"
-    "\n\t\t--crc-endian little|big\t-\tthe byte order of the stored CRC (default little)"
-    "\n\t\t-i\t\t\t-\treport the inputs, the merged regions and every overlap; write nothing"
-    "\n\t\t--help, --version\t-\tthis text, or the name and version\n\n";
+    "Usage: tesslar-merge [OPTION]... -o OUTPUT.hex INPUT.hex...\n"
+    "Merges Intel HEX files into one, and can fill a flash slot and stamp it with a CRC.\n"
+    "\n"
+    "  -o FILE                  the merged IHEX file (not needed with -i)\n"
+    "      --overlap POLICY     a byte given twice: error (the default), same, first or last\n"
+    "      --start ADDRESS      the start address to write, whatever the inputs say\n"
+    "      --no-start           write no start address record\n"
+    "      --record-bytes N     data bytes per record, 1 to 255 (default 32)\n"
+    "      --mode MODE          address records: 16bit, segment or linear (default linear)\n"
+    "      --fill RANGE         give every address of RANGE that no input gives the --pad byte\n"
+    "      --pad BYTE           the byte that --fill writes (default 0xFF)\n"
+    "      --crc NAME           a CRC to store: CRC-32, CRC-16/MODBUS, STM32, ...; --crc list\n"
+    "                           lists every one\n"
+    "      --crc-at ADDRESS     where the CRC goes\n"
+    "      --crc-range RANGE    the bytes it covers; by default the --fill range before the CRC\n"
+    "                           (or after it, when the CRC begins the range), else from the\n"
+    "                           lowest address up to the CRC\n"
+    "      --crc-endian ORDER   little (the default) or big\n"
+    "  -i                       report the inputs, the merged regions and every overlap;\n"
+    "                           write nothing\n"
+    "      --help               print this text and exit\n"
+    "      --version            print the name and version and exit\n"
+    "\n"
+    "A RANGE is FIRST:LAST, both included, or FIRST+SIZE. Numbers are decimal,\n"
+    "0x hexadecimal, 0b binary or 0 octal. Errors and warnings go to standard\n"
+    "error; the report of a successful run to standard output.\n";
 
 // ---------------------------------------------------------------------------
 // Command line
+
+enum merge_option_t { OPTION_OVERLAP = 0x200, OPTION_START, OPTION_NO_START, OPTION_RECORD_BYTES, OPTION_MODE,
+                      OPTION_HELP, OPTION_VERSION };
 
 static void read_command_line(int argc, char **argv, merge_options_t *options)
 {
     *options = merge_options_t{nullptr, OVERLAP_ERROR, false, 0, false, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0,
                                nullptr, slot_t{}};
-    // The inputs are gathered at the front of argv itself: an argument never
-    // moves to a place after its own.
+    // The inputs are gathered at the front of argv itself, in their order: an
+    // argument never moves to a place after its own.
     options->input_paths = const_cast<const char **>(argv);
-
-    for (int i = 1; i < argc; i++) {
-        const char *argument = argv[i];
-        help_or_version(argument);
-        bool takes_value = strcmp(argument, "-o") == 0 || strcmp(argument, "--overlap") == 0 ||
-                           strcmp(argument, "--start") == 0 || strcmp(argument, "--record-bytes") == 0 ||
-                           strcmp(argument, "--mode") == 0 || slot_is_option(argument);
-        const char *value = takes_value ? argv[++i] : nullptr;
-        if (takes_value && value == nullptr)
-            usage_error("missing value for %s", argument);
-
-        if (strcmp(argument, "-o") == 0) {
-            options->output_path = value;
-        } else if (strcmp(argument, "--overlap") == 0) {
+    static const option table[] = {{"overlap", required_argument, nullptr, OPTION_OVERLAP},
+                                   {"start", required_argument, nullptr, OPTION_START},
+                                   {"no-start", no_argument, nullptr, OPTION_NO_START},
+                                   {"record-bytes", required_argument, nullptr, OPTION_RECORD_BYTES},
+                                   {"mode", required_argument, nullptr, OPTION_MODE},
+                                   {"help", no_argument, nullptr, OPTION_HELP},
+                                   {"version", no_argument, nullptr, OPTION_VERSION},
+                                   SLOT_OPTIONS,
+                                   {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    // "-": every input comes back in its place, as the value of option 1
+    for (int c; (c = getopt_long(argc, argv, "-:o:i", table, nullptr)) != -1;) {
+        switch (c) {
+        case 1:
+            options->input_paths[options->input_count++] = optarg;
+            break;
+        case 'o':
+            options->output_path = optarg;
+            break;
+        case 'i':
+            if (options->info_only)
+                command_usage_error("duplicate -i option");
+            options->info_only = true;
+            break;
+        case OPTION_OVERLAP: {
             int policy = 0;
-            while (policy < 4 && strcmp(value, overlap_policy_names[policy]) != 0)
+            while (policy < 4 && strcmp(optarg, overlap_policy_names[policy]) != 0)
                 policy++;
             if (policy == 4)
-                usage_error("invalid value for --overlap. Must be error, same, first or last");
+                command_usage_error("invalid value for --overlap: '%s'. Must be error, same, first or last", optarg);
             options->overlap = overlap_policy_t(policy);
-        } else if (strcmp(argument, "--start") == 0) {
-            options->start_address = read_value(value, "invalid value for --start");
+            break;
+        }
+        case OPTION_START:
+            options->start_address = read_address("--start", optarg);
             options->start_given = true;
-        } else if (strcmp(argument, "--record-bytes") == 0) {
-            options->record_bytes = read_record_bytes(value);
-        } else if (strcmp(argument, "--mode") == 0) {
-            options->mode = read_address_mode(value);
-        } else if (slot_is_option(argument)) {
-            slot_read_option(&options->slot, argument, value);
-        } else if (strcmp(argument, "--no-start") == 0) {
+            break;
+        case OPTION_NO_START:
             options->no_start = true;
-        } else if (strcmp(argument, "-i") == 0) {
-            if (options->info_only)
-                usage_error("duplicate -i option");
-            options->info_only = true;
-        } else if (argument[0] == '-') {
-            usage_error("unknown argument '%s'", argument);
-        } else {
-            options->input_paths[options->input_count++] = argument;
+            break;
+        case OPTION_RECORD_BYTES:
+            options->record_bytes = read_bounded("--record-bytes", optarg, 1, 255);
+            break;
+        case OPTION_MODE:
+            options->mode = read_address_mode(optarg);
+            break;
+        case OPTION_HELP:
+            command_help();
+        case OPTION_VERSION:
+            command_version_exit();
+        default:
+            if (c < SLOT_FILL || c > SLOT_CRC_ENDIAN)
+                command_option_error(c, argv);
+            slot_read_option(&options->slot, c, optarg);
         }
     }
+    while (optind < argc) // after "--"
+        options->input_paths[options->input_count++] = argv[optind++];
 
     if (options->input_count == 0)
-        usage_error("missing input file");
+        command_usage_error("missing input file");
     if (options->output_path == nullptr && !options->info_only)
-        usage_error("missing output file");
+        command_usage_error("missing output file: -o names it");
     if (options->start_given && options->no_start)
-        usage_error("--start and --no-start exclude each other");
+        command_usage_error("--start and --no-start exclude each other");
     if (options->start_given)
         check_start_address(options->mode, options->start_address);
     slot_check_options(&options->slot, options->mode);
@@ -185,8 +218,8 @@ static bool keep_record(void *context, uint32_t address, uint32_t length, const 
     if (length == 0)
         return true;
     if (uint64_t(address) + length > (uint64_t(1) << 32))
-        fatal_error(0, "%s at line %u of '%s'", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE),
-                    merge->state->line_number, merge->options->input_paths[merge->input]);
+        command_error("%s at line %u of '%s'", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE),
+                      merge->state->line_number, merge->options->input_paths[merge->input]);
     *grow(&merge->records, 1) = {address, merge->state->line_number, merge->store.count, length};
     memcpy(grow(&merge->store, length), data, length);
     return true;
@@ -199,7 +232,6 @@ static void read_inputs(merge_t *merge, char *line, uint8_t *data)
     for (merge->input = 0; merge->input < uint32_t(options->input_count); merge->input++) {
         const char *path = options->input_paths[merge->input];
         merge->first_record[merge->input] = merge->records.count;
-        printf("\nInput file: %s", path);
         struct stat status;
         FILE *file = open_input(path, "r", &status);
         if (file == nullptr)
@@ -211,25 +243,25 @@ static void read_inputs(merge_t *merge, char *line, uint8_t *data)
             file_error("cannot read input file", path);
         fclose(file);
         if (input.error != IHEX_RESULT_OK)
-            fatal_error(0, "%s at line %u of '%s'", reader_message(input.error), input.line_number, path);
+            command_error("%s at line %u of '%s'", reader_message(input.error), input.line_number, path);
         if (!input.end_of_file_seen)
-            printf("\nWARNING: End-of-file record not detected in '%s'", path);
+            command_warning("End-of-file record not detected in '%s'", path);
         if (input.extra_data)
-            printf("\nWARNING: Extra data after the end-of-file record in '%s'", path);
+            command_warning("Extra data after the end-of-file record in '%s'", path);
 
         const ihex_reader_t &reader = input.reader;
-        printf("\n\t%u records, %u bytes of data, start address ", reader.record_count, reader.data_byte_count);
+        report("'%s': %u records, %u bytes of data, ", path, reader.record_count, reader.data_byte_count);
         if (reader.start_address_present)
-            printf("%08Xh", reader.start_address);
+            report("start address %08Xh\n", reader.start_address);
         else
-            printf("not present");
+            report("no start address\n");
         if (!reader.start_address_present || options->info_only || options->start_given || options->no_start)
             continue;
         if (merge->start_input < 0) {
             merge->start_input = int(merge->input);
             merge->start_address = reader.start_address;
         } else if (reader.start_address != merge->start_address) {
-            fatal_error(0, "the start addresses differ: '%s' gives %08Xh, '%s' gives %08Xh; --start <address> "
+            command_error("the start addresses differ: '%s' gives %08Xh, '%s' gives %08Xh; --start <address> "
                            "chooses one, --no-start writes none",
                         options->input_paths[merge->start_input], merge->start_address, path, reader.start_address);
         }
@@ -394,7 +426,7 @@ static void resolve_overlaps(const merge_t *merge)
         const overlap_t *overlap = &merge->overlaps.items[i];
         if (policy == OVERLAP_FIRST || policy == OVERLAP_LAST) {
             i = group_overlaps(merge, i, &group);
-            printf("\nWARNING: %s - %08Xh", describe(&group, group.address, text), uint32_t(group.end - 1));
+            command_warning("%s - %08Xh", describe(&group, group.address, text), uint32_t(group.end - 1));
             continue;
         }
         uint64_t at = policy == OVERLAP_ERROR ? overlap->address : first_difference(merge, overlap);
@@ -407,10 +439,10 @@ static void resolve_overlaps(const merge_t *merge)
     if (worst == nullptr)
         return;
     group = group_of(merge, worst);
-    fatal_error(0, "%s%s", describe(&group, worst_at, text),
-                policy == OVERLAP_SAME ? " with another value"
-                : group.same ? " with the same bytes; --overlap same accepts them"
-                             : "");
+    command_error("%s%s", describe(&group, worst_at, text),
+                  policy == OVERLAP_SAME ? " with another value"
+                  : group.same ? " with the same bytes; --overlap same accepts them"
+                               : "; --overlap first or last chooses which one stays");
 }
 
 // Gives every region its bytes: those in the store where they already lie
@@ -442,23 +474,23 @@ static void build_regions(merge_t *merge)
 
 static void report(const merge_t *merge)
 {
-    printf("\nData regions:");
+    report("Data regions:\n");
     for (size_t i = 0; i < merge->regions.count; i++) {
         const region_t *region = &merge->regions.items[i];
-        printf("\n\tRegion at %08Xh, %u bytes", region->address, uint32_t(region->end - region->address));
+        report("\tRegion at %08Xh, %u bytes\n", region->address, uint32_t(region->end - region->address));
     }
     if (merge->regions.count == 0)
-        printf("\n\tnone");
-    printf("\nOverlaps:");
+        report("\tnone\n");
+    report("Overlaps:\n");
     char text[9000];
     overlap_group_t group;
     for (size_t i = 0; i < merge->overlaps.count;) {
         i = group_overlaps(merge, i, &group);
-        printf("\n\t%s - %08Xh, %s", describe(&group, group.address, text), uint32_t(group.end - 1),
+        report("\t%s - %08Xh, %s\n", describe(&group, group.address, text), uint32_t(group.end - 1),
                group.same ? "the same bytes" : "different bytes");
     }
     if (merge->overlaps.count == 0)
-        printf("\n\tnone");
+        report("\tnone\n");
 }
 
 // An input byte may not lie where the CRC goes: the first record in address
@@ -470,8 +502,8 @@ static void check_crc_place(const merge_t *merge)
         return;
     for (size_t i = 0; i < merge->records.count && merge->sorted[i]->address < slot_crc_end(slot); i++)
         if (end_of(merge->sorted[i]) > slot->crc_at)
-            fatal_error(0, "'%s' line %u overlaps the CRC at %08Xh", input_of(merge, merge->sorted[i]),
-                        merge->sorted[i]->line, slot->crc_at);
+            command_error("'%s' line %u overlaps the CRC at %08Xh", input_of(merge, merge->sorted[i]),
+                          merge->sorted[i]->line, slot->crc_at);
 }
 
 // Lays the regions out with the slot's fill and CRC.
@@ -493,22 +525,15 @@ static void write_merged(const merge_t *merge, const slot_t *slot)
     const char *start_from = options->input_paths[std::max(0, merge->start_input)];
     uint32_t limit = address_mode_limit(options->mode);
     if (merge->regions.count != 0 && merge->regions.items[merge->regions.count - 1].end - 1 > limit)
-        fatal_error(0, "the data ends beyond %08Xh, the highest address of the %s mode", limit,
-                    address_mode_name(options->mode));
+        command_error("the data ends beyond %08Xh, the highest address of the %s mode%s", limit,
+                      address_mode_name(options->mode),
+                      options->mode == IHEX_ADDRESS_MODE_LINEAR ? "" : "; --mode linear reaches FFFFFFFFh");
     if (start_present && options->mode == IHEX_ADDRESS_MODE_16BIT)
-        fatal_error(0, "the 16bit mode has no start address record for %08Xh of '%s'; --no-start leaves it out",
-                    start_address, start_from);
+        command_error("the 16bit mode has no start address record for %08Xh of '%s'; --no-start leaves it out",
+                      start_address, start_from);
     if (start_present && start_address > limit)
-        fatal_error(0, "the start address %08Xh of '%s' lies beyond %08Xh, the highest of the %s mode",
-                    start_address, start_from, limit, address_mode_name(options->mode));
-
-    printf("\nOutput file: %s", options->output_path);
-    printf("\nAddress mode: %s", address_mode_name(options->mode));
-    printf("\nStart address: ");
-    if (start_present)
-        printf("%08Xh", start_address);
-    else
-        printf("none");
+        command_error("the start address %08Xh of '%s' lies beyond %08Xh, the highest of the %s mode; --start "
+                      "or --no-start overrides it", start_address, start_from, limit, address_mode_name(options->mode));
     output_t output;
     ihex_writer_t writer;
     open_ihex_output(&output, options->output_path, &writer, options->mode, options->record_bytes);
@@ -535,7 +560,12 @@ static void write_merged(const merge_t *merge, const slot_t *slot)
     write_ihex_block(&writer, &output, 1);
     if (!output_close(&output))
         file_error("cannot write output file", options->output_path);
-    printf("\nWrote %u lines, %u data bytes", writer.line_count, writer.data_byte_count);
+    report("Wrote '%s': %u lines, %u data bytes, %s mode, ", options->output_path, writer.line_count,
+           writer.data_byte_count, address_mode_name(options->mode));
+    if (start_present)
+        report("start address %08Xh\n", start_address);
+    else
+        report("no start address\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -547,7 +577,6 @@ int main(int argc, char **argv)
     char line[ihex_line_size];
     uint8_t data[256];
 
-    printf("\nTESSLAR-MERGE %s.\n", command_version);
     read_command_line(argc, argv, &options);
     // Writing over an input would destroy it before it was read. Every data
     // byte takes two characters and every record at least 13, so the inputs'
@@ -559,7 +588,7 @@ int main(int argc, char **argv)
         if (stat(options.input_paths[i], &status) != 0)
             continue;
         if (writes && is_same_file(options.output_path, &status))
-            fatal_error(0, "the output file is one of the inputs: '%s'", options.output_path);
+            command_error("the output file is one of the inputs: '%s'", options.output_path);
         input_bytes += uint64_t(status.st_size);
     }
     reserve(&merge.records, input_bytes / 13 + 1);
@@ -592,6 +621,6 @@ int main(int argc, char **argv)
     free(merge.records.items);
     free(merge.store.items);
     slot_free(slot);
-    printf("\n\n");
+    report_flush();
     return 0;
 }

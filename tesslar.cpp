@@ -7,6 +7,7 @@
 #include "quillkit.h"
 
 #include <cassert>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,7 @@ struct conversion_options_t {
     const char *output_path;
 };
 
+const char command_name[] = "tesslar";
 const char command_usage_text[] =
     "\n\nUSAGE: tesslar [<options>] <input .hex file> <output .bin file> ..."
     "\n\twhere: <options> can be"
@@ -38,7 +40,49 @@ const char command_usage_text[] =
     "\n\t\t--top <value>\t-\tmaximum address to read from the IHEX file\n\n";
 
 // ---------------------------------------------------------------------------
+// The ways out
+
+// Prints the usage text, "\nERROR: ", the message and "\n\n"; exit status 1.
+[[noreturn]] __attribute__((format(printf, 1, 2))) static void usage_error(const char *format, ...)
+{
+    printf("%s", command_usage_text);
+    printf("\nERROR: ");
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
+    printf("\n\n");
+    exit(1);
+}
+
+// Prints "\nERROR: ", the message, " at line N" when line is not 0, and
+// "\n\n"; exit status 1.
+[[noreturn]] __attribute__((format(printf, 2, 3))) static void fatal_error(uint32_t line, const char *format, ...)
+{
+    printf("\nERROR: ");
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
+    if (line != 0)
+        printf(" at line %u", line);
+    printf("\n\n");
+    exit(1);
+}
+
+// ---------------------------------------------------------------------------
 // Command line
+
+// A value as C23's strtoul reads it with base 0, of which the low 32 bits are
+// kept; characters left after the number are a usage error.
+static uint32_t read_value(const char *text, const char *bad_message)
+{
+    const char *end;
+    uint64_t value = qkit_parse_unsigned(text, &end);
+    if (*end != '\0')
+        usage_error("%s", bad_message);
+    return uint32_t(value);
+}
 
 static void read_command_line(int argc, char **argv, conversion_options_t *options)
 {
