@@ -2,8 +2,9 @@
 // Fuzz target: any bytes as a device's wire delivers them, in chunks of
 // sizes the second byte seeds, through the line buffer (whose capacity the
 // first byte picks) and the reader. Every line comes back whole and without
-// a line end, every byte is taken once, and the reader stores no more than
-// (C - 9) / 2 bytes of a line of C characters, in a buffer of exactly that.
+// a line end, every byte is taken once; the reader counts every line,
+// answers with a code it has, and stores no more than (C - 9) / 2 bytes of
+// a line of C characters, in a buffer of exactly that.
 #include "ihex.h"
 
 #include <cstdlib>
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     if (size < 2)
         return 0;
-    uint32_t capacity = 1 + bytes[0] % 160, random = bytes[1];
+    uint32_t capacity = 1 + bytes[0] % 160, random = bytes[1], lines = 0;
     std::vector<char> storage(capacity);
     ihex_line_buffer_t buffer;
     ihex_line_buffer_init(&buffer, storage.data(), capacity);
@@ -38,9 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             const char *line = storage.data();
             if (result == IHEX_FEED_LINE && (strlen(line) > capacity - 1 || strpbrk(line, "\r\n") != nullptr))
                 abort();
+            if (result != IHEX_FEED_LINE)
+                continue;
             uint32_t address = 0, length = 0;
-            if (result == IHEX_FEED_LINE)
-                ihex_parse_line(&reader, line, &address, &length, room != 0 ? data.get() : nullptr);
+            int parsed = ihex_parse_line(&reader, line, &address, &length, room != 0 ? data.get() : nullptr);
+            if (++lines != reader.record_count || parsed < 0 || parsed == 2 || parsed > IHEX_RESULT_DUPLICATE_START_ADDRESS ||
+                (parsed == IHEX_RESULT_OK && (line[0] != ':' || length > room)))
+                abort();
         }
         at += chunk;
         if (next == nullptr)

@@ -85,8 +85,8 @@ def run_case(case, defines, program, data_dir, wrapper):
 
         status = int(case.get("exit", "0"))
         if wrapper == ["valgrind"]:  # successful runs must free every block too
-            wrapper = ["valgrind", "-q", "--error-exitcode=99", "--leak-check=full", "--show-leak-kinds=all",
-                       "--errors-for-leak-kinds=" + ("all" if status == 0 else "none")]
+            wrapper = ["valgrind", "-q", "--error-exitcode=99"] + (["--leak-check=no"] if status else
+                       ["--leak-check=full", "--show-leak-kinds=all", "--errors-for-leak-kinds=all"])
         run = subprocess.run(wrapper + [program] + shlex.split(case["args"]), cwd=folder, capture_output=True,
                              preexec_fn=limits, timeout=600)
         if run.returncode != status:
@@ -112,8 +112,6 @@ def run_case(case, defines, program, data_dir, wrapper):
             if done.returncode != 0:
                 problems.append(f"check failed: {case['check']}\n{done.stdout + done.stderr}")
     finally:
-        for mount in [m.split()[1] for m in open("/proc/mounts") if m.split()[1].startswith(folder + "/")]:
-            subprocess.run(["umount", "-l", mount])
         shutil.rmtree(folder, ignore_errors=True)
     return problems
 
