@@ -6,8 +6,8 @@
   to the same bytes;
 - an image cut into records, dealt out to several inputs in random order and
   merged by tesslar-merge is the image again, read by tesslar and srec_cat;
-  filled and stamped with a CRC-32 (either byte order) or STM32's CRC, it is
-  the slot that srec_cat makes of the same inputs.
+  filled and stamped with a CRC-32 (either byte order) or STM32's CRC over
+  the slot by default, it is the slot that srec_cat makes of the same inputs.
     properties.py BUILD_DIR COUNT"""
 import atexit, os, random, resource, shutil, signal, subprocess, sys, tempfile
 
@@ -74,7 +74,8 @@ def merge():
     slot, crc = [], rng.choice([None, "crc32-l-e", "crc32-b-e", "stm32-l-e"]) if high < 0xFFFFFF00 else None
     if crc:  # filled up to a CRC of the whole, srec_cat's the same from the inputs
         high += rng.randrange(0, 40) if crc[0] == "c" else (low - high) % 4 + 4 * rng.randrange(0, 10)
-        slot = ["--fill", f"{low}:{high - 1}", "--crc", "CRC-32" if crc[0] == "c" else "STM32",
+        # the fill ends with the CRC, which then covers the fill before it
+        slot = ["--fill", f"{low}+{high + 4 - low}", "--crc", "CRC-32" if crc[0] == "c" else "STM32",
                 "--crc-endian", "big" if "-b-" in crc else "little", "--crc-at", str(high)]
         run("srec_cat", "(", *[w for f, lines in zip(inputs, files) if lines for w in (f, "-intel")], ")", "-fill", "0xFF", str(low), str(high),
             f"-{crc}", str(high), "-o", "ref.hex", "-intel")

@@ -5,38 +5,34 @@ the command did with what the case expects. The format: README.md.
     run_cases.py PROGRAM CASES [--wrapper COMMAND | --no-memory-limit]"""
 import ast, os, random, re, resource, shlex, shutil, signal, subprocess, sys, tempfile
 
-WORDS = re.compile(r'"(?:[^"\\]|\\.)*"|\S+')
-
 
 def parse(path):
-    defines, cases, pending = {}, [], ["", 0]
-
-    def flush(text, start):
-        if text.startswith("define "):
-            name, _, words = text[7:].partition(" ")
-            defines[name] = words
-        elif text:  # "run ARGS | KEY VALUE | ...", the fields split at bars outside quotes
-            fields = [f.strip() for f in re.split(r' \|(?=(?:[^"]*"[^"]*")*[^"]*$)', text)]
-            case = {"line": start, "args": fields[0][4:], "files": [], "expect": []}
-            for key, _, rest in (f.partition(" ") for f in fields[1:]):
-                if key[0] in "<>":
-                    case["files" if key[0] == "<" else "expect"].append((key[1:], rest))
-                else:
-                    case[key] = rest
-            cases.append(case)
-
+    logical, defines, cases = [], {}, []
     for number, line in enumerate(open(path, encoding="utf-8"), 1):
-        if line[:1].isspace() and line.strip() and pending[0]:
-            pending[0] += " " + line.strip()
+        if line.strip() and not line.startswith("#"):
+            if line[0].isspace():
+                logical[-1][1] += " " + line.strip()
+            else:
+                logical.append([number, line.strip()])
+    for number, text in logical:
+        if text.startswith("define "):
+            _, name, words = text.split(" ", 2)
+            defines[name] = words
             continue
-        flush(*pending)
-        pending = ["", number] if not line.strip() or line.startswith("#") else [line.strip(), number]
-    flush(*pending)
+        # "run ARGS | KEY VALUE | ...": the fields split at bars outside quotes
+        fields = [f.strip() for f in re.split(r' \|(?=(?:[^"]*"[^"]*")*[^"]*$)', text)]
+        case = {"line": number, "args": fields[0][4:], "<": [], ">": []}
+        for key, _, rest in (f.partition(" ") for f in fields[1:]):
+            if key[0] in "<>":
+                case[key[0]].append((key[1:], rest))
+            else:
+                case[key] = rest
+        cases.append(case)
     return defines, cases
 
 
 def value(text, defines, data_dir):
-    words, out, i = WORDS.findall(text), bytearray(), 0
+    words, out, i = re.findall(r'"(?:[^"\\]|\\.)*"|\S+', text), bytearray(), 0
     while i < len(words):
         w, rest = words[i], words[i + 1:]
         if w.startswith('"'):
@@ -46,9 +42,8 @@ def value(text, defines, data_dir):
                 i += 1
                 out += bytes.fromhex(words[i])
         elif w in ("fill", "random"):
-            n = int(rest[1], 0)
-            r = random.Random(int(rest[0], 16))
-            out += bytes([int(rest[0], 16)]) * n if w == "fill" else r.randbytes(n)
+            n, seed = int(rest[1], 0), int(rest[0], 16)
+            out += bytes([seed]) * n if w == "fill" else random.Random(seed).randbytes(n)
             i += 2
         elif w == "file":
             out += open(os.path.join(data_dir, rest[0]), "rb").read()
@@ -61,27 +56,22 @@ def value(text, defines, data_dir):
     return bytes(out)
 
 
-def run_case(case, defines, program, data_dir, wrapper):
-    folder = tempfile.mkdtemp(prefix="tesslar-case-")
-    v = lambda text: value(text, defines, data_dir)
-    problems = []
+def run_case(case, v, program, wrapper):
+    folder, problems = tempfile.mkdtemp(prefix="tesslar-case-"), []
+    shell = lambda key: subprocess.run(ast.literal_eval(case[key]), shell=True, cwd=folder, capture_output=True)
     try:
-        for name, text in case["files"]:
+        for name, text in case["<"]:
             open(os.path.join(folder, name), "wb").write(v(text))
-        if "setup" in case:
-            done = subprocess.run(ast.literal_eval(case["setup"]), shell=True, cwd=folder, capture_output=True)
-            if done.returncode != 0:
-                return None if done.returncode == 77 else [f"setup failed: {done.stdout + done.stderr}"]
+        if "setup" in case and shell("setup").returncode != 0:
+            return ["setup failed"]
 
         def limits():
             if "memory" in case:
-                size = int(case["memory"]) * 1024
-                resource.setrlimit(resource.RLIMIT_AS, (size, size))
+                resource.setrlimit(resource.RLIMIT_AS, (int(case["memory"]) * 1024,) * 2)
             # A write beyond the limit fails with EFBIG, not a signal; a broken
             # command writes no more than 256 MiB a file.
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            size = int(case.get("fsize", 1 << 28))
-            resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+            resource.setrlimit(resource.RLIMIT_FSIZE, (int(case.get("fsize", 1 << 28)),) * 2)
 
         status = int(case.get("exit", "0"))
         if wrapper == ["valgrind"]:  # successful runs must free every block too
@@ -91,26 +81,21 @@ def run_case(case, defines, program, data_dir, wrapper):
                              preexec_fn=limits, timeout=600)
         if run.returncode != status:
             problems.append(f"exit status {run.returncode}, expected {status}")
-        want_err = v(case.get("err", "empty"))
-        for what, got, want, whole in [("stdout", run.stdout, v(case.get("out", "")), "out" in case),
-                                       ("stdout", run.stdout, v(case.get("tail", "")), False),
-                                       ("stdout", run.stdout, v(case.get("has", "")), None),
-                                       ("stderr", run.stderr, want_err, True)]:
-            if got != want if whole else want not in got if whole is None else not got.endswith(want):
-                problems.append(f"{what} differs\n  got:      {got[-3000:]!r}\n  expected: {want[-3000:]!r}")
-        for name, text in case["expect"]:
+        # out: standard output exactly; tail: how it ends; has: a part of it; err: standard error exactly
+        for got, want, fits in [(run.stdout, "out", bytes.__eq__), (run.stdout, "tail", bytes.endswith),
+                                (run.stdout, "has", bytes.__contains__), (run.stderr, "err", bytes.__eq__)]:
+            if (want in case or want == "err") and not fits(got, v(case.get(want, "empty"))):
+                problems.append(f"{want}: got {got[-3000:]!r}\n      expected {v(case.get(want, 'empty'))[-3000:]!r}")
+        for name, text in case[">"]:
             path = os.path.join(folder, name)
             got = open(path, "rb").read() if os.path.lexists(path) else None
-            want = None if text == "none" else v(text)
-            if got != want:
-                problems.append(f"{name}: {got[:200] if got else got!r}..., expected {want[:200] if want else want!r}")
+            if got != (None if text == "none" else v(text)):
+                problems.append(f"{name} holds {got if got is None else got[:300]!r}")
         held = sorted(os.path.relpath(os.path.join(d, f), folder) for d, _, fs in os.walk(folder) for f in fs)
         if "folder" in case and held != sorted(case["folder"].split()):
             problems.append(f"the folder holds {held}")
-        if "check" in case:
-            done = subprocess.run(ast.literal_eval(case["check"]), shell=True, cwd=folder, capture_output=True)
-            if done.returncode != 0:
-                problems.append(f"check failed: {case['check']}\n{done.stdout + done.stderr}")
+        if "check" in case and shell("check").returncode != 0:
+            problems.append(f"check failed: {case['check']}")
     finally:
         shutil.rmtree(folder, ignore_errors=True)
     return problems
@@ -120,11 +105,11 @@ def main():
     program, cases_path, option = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3:]
     wrapper = shlex.split(option[1]) if option[:1] == ["--wrapper"] else []
     defines, cases = parse(cases_path)
+    v = lambda text: value(text, defines, os.path.dirname(os.path.abspath(cases_path)))
     failed = skipped = 0
     for case in cases:
         # a memory limit does not fit a wrapper or a sanitizer
-        problems = None if option and "memory" in case else \
-            run_case(case, defines, program, os.path.dirname(os.path.abspath(cases_path)), wrapper)
+        problems = None if option and "memory" in case else run_case(case, v, program, wrapper)
         skipped += problems is None
         failed += bool(problems)
         print(("skip  " if problems is None else "FAIL  " if problems else "ok    ") + f"line {case['line']}: "
