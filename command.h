@@ -67,10 +67,14 @@ uint32_t address_mode_limit(ihex_address_mode_t mode); // the highest address it
 // A --start value the mode cannot write is a usage error.
 void check_start_address(ihex_address_mode_t mode, uint32_t start_address);
 
-// Opens an input for reading, as fopen does; a folder, which opens but holds
-// nothing, gives null too, with errno EISDIR. *status receives what fstat
-// says of it.
+// Opens an input for reading, as fopen does, with a large buffer; a folder,
+// which opens but holds nothing, gives null too, with errno EISDIR. *status
+// receives what fstat says of it. One input is open at a time.
 FILE *open_input(const char *path, const char *mode, struct stat *status);
+
+// Reads what is left of `input` into one heap block and returns it; *size
+// receives its length. A failed read is fatal.
+uint8_t *read_all(FILE *input, const char *path, uint64_t *size);
 
 // Whether `path` names the file that `status` describes (the same device and
 // inode: a hard or a symbolic link to it counts).

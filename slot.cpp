@@ -61,7 +61,7 @@ static const char *nearest_crc(const char *name)
     return best;
 }
 
-[[noreturn]] static void list_crcs()
+void slot_list_crcs()
 {
     for (const qkit_crc_t *crc = qkit_crc_catalogue; crc->name != nullptr; crc++) {
         int digits = (crc->width + 3) / 4;
@@ -85,8 +85,6 @@ void slot_read_option(slot_t *slot, int option, const char *value)
         slot->pad_given = true;
         break;
     case SLOT_CRC:
-        if (strcmp(value, "list") == 0)
-            list_crcs();
         slot->stm32 = strcasecmp(value, stm32_name) == 0;
         slot->crc = qkit_crc_find(slot->stm32 ? "CRC-32/MPEG-2" : value);
         if (slot->crc == nullptr)

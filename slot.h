@@ -50,8 +50,11 @@ enum slot_option_t { SLOT_FILL = 0x100, SLOT_PAD, SLOT_CRC, SLOT_CRC_AT, SLOT_CR
         {"crc-endian", required_argument, nullptr, SLOT_CRC_ENDIAN}
 
 // Reads one slot option and its value; a bad value is a usage error.
-// "--crc list" prints the catalogue and ends the run.
 void slot_read_option(slot_t *slot, int option, const char *value);
+
+// What "--crc list" prints: every CRC a slot may have, with its parameters;
+// ends the run.
+[[noreturn]] void slot_list_crcs();
 
 // The checks that need every option: what goes with what, and what the mode
 // reaches; each failure is a usage error. Without --crc-range, the CRC of a

@@ -110,22 +110,8 @@ static uint8_t *read_input(const char *path, uint64_t *size)
     FILE *input = open_input(path, "rb", &status);
     if (input == nullptr)
         file_error("cannot open input file", path);
-
-    size_t capacity = 1 << 16, used = 0;
-    uint8_t *data = static_cast<uint8_t *>(malloc(capacity));
-    for (;;) {
-        if (data == nullptr)
-            command_error("cannot allocate memory");
-        used += fread(data + used, 1, capacity - used, input);
-        if (used < capacity)
-            break;
-        capacity *= 2;
-        data = static_cast<uint8_t *>(realloc(data, capacity));
-    }
-    if (ferror(input))
-        file_error("cannot read input file", path);
+    uint8_t *data = read_all(input, path, size);
     fclose(input);
-    *size = used;
     return data;
 }
 

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
-// tesslar-merge: merges several Intel HEX files into one.
+// tesslar-merge: merges Intel HEX files, linked ELF files and raw binaries
+// into one Intel HEX file.
 // The run goes command line, inputs, overlaps, slot and output; every
 // error leaves through command_usage_error or command_error.
 #include "command.h"
 #include "data_sections.h"
+#include "elf_input.h"
 #include "slot.h"
 
 #include <algorithm>
@@ -17,6 +19,15 @@
 enum overlap_policy_t { OVERLAP_ERROR, OVERLAP_SAME, OVERLAP_FIRST, OVERLAP_LAST };
 static const char *const overlap_policy_names[] = {"error", "same", "first", "last"};
 
+// An input: an IHEX or ELF file (told by its first bytes), or a raw binary
+// placed at an address.
+enum input_kind_t { INPUT_IHEX, INPUT_ELF, INPUT_BINARY };
+struct input_t {
+    const char *path;
+    input_kind_t kind;
+    uint32_t address; // of a binary's first byte
+};
+
 struct merge_options_t {
     const char *output_path;
     overlap_policy_t overlap;
@@ -27,15 +38,18 @@ struct merge_options_t {
     ihex_address_mode_t mode;
     bool info_only;
     int input_count;
-    const char **input_paths;
+    input_t *inputs;
+    int only_count, removed_count; // -j and -R: the ELF sections to take, or to leave out
+    const char **only_sections, **removed_sections;
     slot_t slot;
 };
 
-// One data record of an input. Records are kept in the order they were read,
-// input after input; their bytes lie in one store, in the same order.
+// One data record of an input, or up to 255 bytes of an ELF section or a
+// binary. Records are kept in the order they were read, input after input;
+// their bytes lie in one store, in the same order.
 struct record_t {
     uint32_t address;
-    uint32_t line;
+    uint32_t line;        // its line; of an ELF section, where its name lies in the names
     uint64_t offset : 56; // of its bytes in the store
     uint64_t size : 8;
 };
@@ -90,8 +104,9 @@ struct merge_t {
     growing_t<region_t> regions;
     growing_t<overlap_t> overlaps;
     const record_t **sorted;
-    size_t *first_record; // the first record of each input
-    int start_input;      // the first input that carries a start address, or -1
+    size_t *first_record;   // the first record of each input
+    growing_t<char> names;  // the names of the ELF sections read, each ended by a NUL
+    int start_input;        // the first input that carries a start address, or -1
     uint32_t start_address;
     uint32_t input;            // the input being read
     const ihex_input_t *state; // and its reading state
@@ -99,10 +114,15 @@ struct merge_t {
 
 const char command_name[] = "tesslar-merge";
 const char command_usage_text[] =
-    "Usage: tesslar-merge [OPTION]... -o OUTPUT.hex INPUT.hex...\n"
-    "Merges Intel HEX files into one, and can fill a flash slot and stamp it with a CRC.\n"
+    "Usage: tesslar-merge [OPTION]... -o OUTPUT.hex INPUT...\n"
+    "Merges Intel HEX files, linked ELF files and raw binaries into one Intel HEX file,\n"
+    "and can fill a flash slot and stamp it with a CRC. An INPUT is an IHEX or an ELF\n"
+    "file, told by its first bytes.\n"
     "\n"
     "  -o FILE                  the merged IHEX file (not needed with -i)\n"
+    "      --binary FILE@ADDRESS  a raw binary file, its first byte at ADDRESS\n"
+    "  -j, --only-section NAME  take only this section of the ELF inputs (repeatable)\n"
+    "  -R, --remove-section NAME  leave this section of the ELF inputs out (repeatable)\n"
     "      --overlap POLICY     a byte given twice: error (the default), same, first or last\n"
     "      --start ADDRESS      the start address to write, whatever the inputs say\n"
     "      --no-start           write no start address record\n"
@@ -130,16 +150,36 @@ const char command_usage_text[] =
 // Command line
 
 enum merge_option_t { OPTION_OVERLAP = 0x200, OPTION_START, OPTION_NO_START, OPTION_RECORD_BYTES, OPTION_MODE,
-                      OPTION_HELP, OPTION_VERSION };
+                      OPTION_BINARY, OPTION_HELP, OPTION_VERSION };
+
+static void free_options(merge_options_t *options)
+{
+    free(options->inputs);
+    free(options->only_sections);
+    free(options->removed_sections);
+}
+
+// "FILE@ADDRESS", the address after the last "@".
+static input_t read_binary_input(char *value)
+{
+    char *at = strrchr(value, '@');
+    if (at == nullptr || at == value)
+        command_usage_error("invalid value for --binary: '%s'. Must be FILE@ADDRESS", value);
+    *at = '\0';
+    return input_t{value, INPUT_BINARY, read_address("--binary", at + 1)};
+}
 
 static void read_command_line(int argc, char **argv, merge_options_t *options)
 {
     *options = merge_options_t{nullptr, OVERLAP_ERROR, false, 0, false, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0,
-                               nullptr, slot_t{}};
-    // The inputs are gathered at the front of argv itself, in their order: an
-    // argument never moves to a place after its own.
-    options->input_paths = const_cast<const char **>(argv);
+                               nullptr, 0, 0, nullptr, nullptr, slot_t{}};
+    options->inputs = static_cast<input_t *>(allocate(argc * sizeof(input_t)));
+    options->only_sections = static_cast<const char **>(allocate(argc * sizeof(char *)));
+    options->removed_sections = static_cast<const char **>(allocate(argc * sizeof(char *)));
     static const option table[] = {{"overlap", required_argument, nullptr, OPTION_OVERLAP},
+                                   {"binary", required_argument, nullptr, OPTION_BINARY},
+                                   {"only-section", required_argument, nullptr, 'j'},
+                                   {"remove-section", required_argument, nullptr, 'R'},
                                    {"start", required_argument, nullptr, OPTION_START},
                                    {"no-start", no_argument, nullptr, OPTION_NO_START},
                                    {"record-bytes", required_argument, nullptr, OPTION_RECORD_BYTES},
@@ -150,10 +190,19 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
                                    {nullptr, 0, nullptr, 0}};
     opterr = 0;
     // "-": every input comes back in its place, as the value of option 1
-    for (int c; (c = getopt_long(argc, argv, "-:o:i", table, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, "-:o:ij:R:", table, nullptr)) != -1;) {
         switch (c) {
         case 1:
-            options->input_paths[options->input_count++] = optarg;
+            options->inputs[options->input_count++] = input_t{optarg, INPUT_IHEX, 0};
+            break;
+        case OPTION_BINARY:
+            options->inputs[options->input_count++] = read_binary_input(optarg);
+            break;
+        case 'j':
+            options->only_sections[options->only_count++] = optarg;
+            break;
+        case 'R':
+            options->removed_sections[options->removed_count++] = optarg;
             break;
         case 'o':
             options->output_path = optarg;
@@ -186,17 +235,23 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             options->mode = read_address_mode(optarg);
             break;
         case OPTION_HELP:
+            free_options(options);
             command_help();
         case OPTION_VERSION:
+            free_options(options);
             command_version_exit();
         default:
             if (c < SLOT_FILL || c > SLOT_CRC_ENDIAN)
                 command_option_error(c, argv);
+            if (c == SLOT_CRC && strcmp(optarg, "list") == 0) {
+                free_options(options);
+                slot_list_crcs();
+            }
             slot_read_option(&options->slot, c, optarg);
         }
     }
     while (optind < argc) // after "--"
-        options->input_paths[options->input_count++] = argv[optind++];
+        options->inputs[options->input_count++] = input_t{argv[optind++], INPUT_IHEX, 0};
 
     if (options->input_count == 0)
         command_usage_error("missing input file");
@@ -212,49 +267,145 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
 // ---------------------------------------------------------------------------
 // Inputs
 
+// Keeps `size` bytes at `address` as records of up to 255 bytes.
+static void keep_bytes(merge_t *merge, uint32_t address, const uint8_t *bytes, uint64_t size, uint32_t line)
+{
+    for (uint64_t at = 0; at < size; at += 255) {
+        uint32_t length = uint32_t(std::min<uint64_t>(255, size - at));
+        *grow(&merge->records, 1) = {uint32_t(address + at), line, merge->store.count, length};
+        memcpy(grow(&merge->store, length), bytes + at, length);
+    }
+}
+
 static bool keep_record(void *context, uint32_t address, uint32_t length, const uint8_t *data)
 {
     merge_t *merge = static_cast<merge_t *>(context);
-    if (length == 0)
-        return true;
     if (uint64_t(address) + length > (uint64_t(1) << 32))
         command_error("%s at line %u of '%s'", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE),
-                      merge->state->line_number, merge->options->input_paths[merge->input]);
-    *grow(&merge->records, 1) = {address, merge->state->line_number, merge->store.count, length};
-    memcpy(grow(&merge->store, length), data, length);
+                      merge->state->line_number, merge->options->inputs[merge->input].path);
+    keep_bytes(merge, address, data, length, merge->state->line_number);
     return true;
 }
 
-// Reads every input in turn, with tesslar's rules, and tells what each held.
+static void report_start(bool present, uint32_t address)
+{
+    if (present)
+        report("start address %08Xh\n", address);
+    else
+        report("no start address\n");
+}
+
+// Reads an IHEX input with tesslar's rules. Returns its start address.
+static ihex_reader_t read_ihex_input(merge_t *merge, FILE *file, const char *path, char *line, uint8_t *data)
+{
+    ihex_input_t input;
+    merge->state = &input;
+    read_ihex(file, &input, line, data, keep_record, merge);
+    if (ferror(file))
+        file_error("cannot read input file", path);
+    if (input.error != IHEX_RESULT_OK)
+        command_error("%s at line %u of '%s'", reader_message(input.error), input.line_number, path);
+    if (!input.end_of_file_seen)
+        command_warning("End-of-file record not detected in '%s'", path);
+    if (input.extra_data)
+        command_warning("Extra data after the end-of-file record in '%s'", path);
+    report("'%s': %u records, %u bytes of data, ", path, input.reader.record_count, input.reader.data_byte_count);
+    report_start(input.reader.start_address_present, input.reader.start_address);
+    return input.reader;
+}
+
+static bool named(const char *name, const char *const *names, int count)
+{
+    for (int i = 0; i < count; i++)
+        if (strcmp(name, names[i]) == 0)
+            return true;
+    return false;
+}
+
+// The sections of an ELF input that go into the image, until they are kept.
+struct elf_pieces_t {
+    const merge_options_t *options;
+    growing_t<elf_piece_t> taken;
+};
+
+static void take_piece(void *context, const elf_piece_t *piece)
+{
+    elf_pieces_t *pieces = static_cast<elf_pieces_t *>(context);
+    const merge_options_t *options = pieces->options;
+    if ((options->only_count == 0 || named(piece->name, options->only_sections, options->only_count)) &&
+        !named(piece->name, options->removed_sections, options->removed_count))
+        *grow(&pieces->taken, 1) = *piece;
+}
+
+// Reads a linked ELF file that lies whole in `file`: its sections, as objcopy
+// puts them into an IHEX file.
+static ihex_reader_t read_elf_input(merge_t *merge, const char *path, const uint8_t *file, uint64_t size)
+{
+    elf_pieces_t pieces{merge->options, {}};
+    elf_result_t result;
+    if (!elf_read(file, size, &result, take_piece, &pieces))
+        command_error("'%s': %s", path, result.error);
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < pieces.taken.count; i++)
+        bytes += pieces.taken.items[i].size;
+    report("'%s': ELF, %zu sections, %llu bytes of data, ", path, pieces.taken.count,
+           static_cast<unsigned long long>(bytes));
+    report_start(result.start_present, result.start_address);
+    for (size_t i = 0; i < pieces.taken.count; i++) {
+        const elf_piece_t &piece = pieces.taken.items[i];
+        uint32_t name = uint32_t(merge->names.count);
+        memcpy(grow(&merge->names, strlen(piece.name) + 1), piece.name, strlen(piece.name) + 1);
+        keep_bytes(merge, piece.load_address, piece.bytes, piece.size, name);
+        if (!merge->options->info_only)
+            continue;
+        report("\t%s at %08Xh, %u bytes", piece.name, piece.load_address, piece.size);
+        if (piece.run_address != piece.load_address)
+            report(", runs at %08Xh", piece.run_address);
+        report("\n");
+    }
+    free(pieces.taken.items);
+    ihex_reader_t reader{};
+    reader.start_address_present = result.start_present;
+    reader.start_address = result.start_address;
+    return reader;
+}
+
+// Reads every input in turn and tells what each held: IHEX with tesslar's
+// rules, ELF as objcopy reads it, a binary at its address.
 static void read_inputs(merge_t *merge, char *line, uint8_t *data)
 {
     const merge_options_t *options = merge->options;
     for (merge->input = 0; merge->input < uint32_t(options->input_count); merge->input++) {
-        const char *path = options->input_paths[merge->input];
+        input_t *input = &options->inputs[merge->input];
         merge->first_record[merge->input] = merge->records.count;
         struct stat status;
-        FILE *file = open_input(path, "r", &status);
+        FILE *file = open_input(input->path, "rb", &status);
         if (file == nullptr)
-            file_error("cannot open input file", path);
-        ihex_input_t input;
-        merge->state = &input;
-        read_ihex(file, &input, line, data, keep_record, merge);
-        if (ferror(file))
-            file_error("cannot read input file", path);
+            file_error("cannot open input file", input->path);
+        // An ELF file begins with 7Fh, which no IHEX line does.
+        int first = input->kind == INPUT_BINARY ? EOF : getc(file);
+        ungetc(first, file);
+        ihex_reader_t reader{};
+        uint64_t size;
+        if (input->kind == INPUT_BINARY || first == 0x7F) {
+            uint8_t *bytes = read_all(file, input->path, &size);
+            if (input->kind == INPUT_BINARY) {
+                if (size > (uint64_t(1) << 32) - input->address)
+                    command_error("'%s' at %08Xh ends beyond FFFFFFFFh", input->path, input->address);
+                keep_bytes(merge, input->address, bytes, size, 0);
+                report("'%s': %llu bytes", input->path, static_cast<unsigned long long>(size));
+                report(size == 0 ? "\n" : " at %08Xh - %08Xh\n", input->address, uint32_t(input->address + size - 1));
+            } else if (elf_is_elf(bytes, size)) {
+                input->kind = INPUT_ELF;
+                reader = read_elf_input(merge, input->path, bytes, size);
+            } else {
+                command_error("%s at line 1 of '%s'", reader_message(IHEX_RESULT_INVALID_START_CODE), input->path);
+            }
+            free(bytes);
+        } else {
+            reader = read_ihex_input(merge, file, input->path, line, data);
+        }
         fclose(file);
-        if (input.error != IHEX_RESULT_OK)
-            command_error("%s at line %u of '%s'", reader_message(input.error), input.line_number, path);
-        if (!input.end_of_file_seen)
-            command_warning("End-of-file record not detected in '%s'", path);
-        if (input.extra_data)
-            command_warning("Extra data after the end-of-file record in '%s'", path);
-
-        const ihex_reader_t &reader = input.reader;
-        report("'%s': %u records, %u bytes of data, ", path, reader.record_count, reader.data_byte_count);
-        if (reader.start_address_present)
-            report("start address %08Xh\n", reader.start_address);
-        else
-            report("no start address\n");
         if (!reader.start_address_present || options->info_only || options->start_given || options->no_start)
             continue;
         if (merge->start_input < 0) {
@@ -262,8 +413,9 @@ static void read_inputs(merge_t *merge, char *line, uint8_t *data)
             merge->start_address = reader.start_address;
         } else if (reader.start_address != merge->start_address) {
             command_error("the start addresses differ: '%s' gives %08Xh, '%s' gives %08Xh; --start <address> "
-                           "chooses one, --no-start writes none",
-                        options->input_paths[merge->start_input], merge->start_address, path, reader.start_address);
+                          "chooses one, --no-start writes none",
+                          options->inputs[merge->start_input].path, merge->start_address, input->path,
+                          reader.start_address);
         }
     }
 }
@@ -272,11 +424,30 @@ static void read_inputs(merge_t *merge, char *line, uint8_t *data)
 // Regions and overlaps
 
 // The input a record came from.
-static const char *input_of(const merge_t *merge, const record_t *record)
+static const input_t *input_of(const merge_t *merge, const record_t *record)
 {
     size_t index = size_t(record - merge->records.items);
     size_t *after = std::upper_bound(merge->first_record, merge->first_record + merge->options->input_count, index);
-    return merge->options->input_paths[after - merge->first_record - 1];
+    return &merge->options->inputs[after - merge->first_record - 1];
+}
+
+// Where records lie in their input, from the one at `first` to the one at
+// `last`: "'app.hex' line 3", "'app.hex' lines 3-9", "'app.elf' section
+// .text", "'app.elf' sections .text-.data", or "'boot.bin'".
+static const char *locate(const merge_t *merge, const input_t *input, uint32_t first, uint32_t last, char (&text)[4500])
+{
+    const char *names = merge->names.items;
+    if (input->kind == INPUT_BINARY)
+        snprintf(text, sizeof text, "'%.4096s'", input->path);
+    else if (input->kind == INPUT_ELF && first == last)
+        snprintf(text, sizeof text, "'%.4096s' section %.180s", input->path, names + first);
+    else if (input->kind == INPUT_ELF)
+        snprintf(text, sizeof text, "'%.4096s' sections %.180s-%.180s", input->path, names + first, names + last);
+    else if (first == last)
+        snprintf(text, sizeof text, "'%.4096s' line %u", input->path, first);
+    else
+        snprintf(text, sizeof text, "'%.4096s' lines %u-%u", input->path, first, last);
+    return text;
 }
 
 static uint64_t end_of(const record_t *record)
@@ -355,7 +526,7 @@ static uint64_t first_difference(const merge_t *merge, const overlap_t *overlap)
 // (two files that carry the same block overlap record by record), told as
 // one: the first and last lines of each side, and the range they share.
 struct overlap_group_t {
-    const char *inputs[2];      // the earlier input, then the later one
+    const input_t *inputs[2];   // the earlier input, then the later one
     uint32_t lines[2][2];       // the first and last line of each side
     uint64_t address, end;
     bool same;                  // the bytes given twice agree throughout
@@ -396,19 +567,13 @@ static size_t group_overlaps(const merge_t *merge, size_t i, overlap_group_t *gr
 
 // "'app.hex' line 3 overlaps 'boot.hex' line 1 at 00000002h", or for a
 // group "'b.hex' lines 2-9 overlap 'a.hex' lines 2-9 at ...", into `text`.
-static const char *describe(const overlap_group_t *group, uint64_t at, char (&text)[9000])
+static const char *describe(const merge_t *merge, const overlap_group_t *group, uint64_t at, char (&text)[9100])
 {
-    char lines[2][32];
-    for (int side = 0; side < 2; side++) {
-        const uint32_t *l = group->lines[side];
-        if (l[0] == l[1])
-            snprintf(lines[side], sizeof lines[side], "line %u", l[0]);
-        else
-            snprintf(lines[side], sizeof lines[side], "lines %u-%u", l[0], l[1]);
-    }
+    char sides[2][4500];
+    for (int side = 0; side < 2; side++)
+        locate(merge, group->inputs[side], group->lines[side][0], group->lines[side][1], sides[side]);
     bool several = group->lines[1][0] != group->lines[1][1];
-    snprintf(text, sizeof text, "'%.4096s' %s overlap%s '%.4096s' %s at %08Xh", group->inputs[1], lines[1],
-             several ? "" : "s", group->inputs[0], lines[0], uint32_t(at));
+    snprintf(text, sizeof text, "%s overlap%s %s at %08Xh", sides[1], several ? "" : "s", sides[0], uint32_t(at));
     return text;
 }
 
@@ -420,13 +585,13 @@ static void resolve_overlaps(const merge_t *merge)
     overlap_policy_t policy = merge->options->overlap;
     const overlap_t *worst = nullptr;
     uint64_t worst_at = UINT64_MAX;
-    char text[9000];
+    char text[9100];
     overlap_group_t group;
     for (size_t i = 0; i < merge->overlaps.count;) {
         const overlap_t *overlap = &merge->overlaps.items[i];
         if (policy == OVERLAP_FIRST || policy == OVERLAP_LAST) {
             i = group_overlaps(merge, i, &group);
-            command_warning("%s - %08Xh", describe(&group, group.address, text), uint32_t(group.end - 1));
+            command_warning("%s - %08Xh", describe(merge, &group, group.address, text), uint32_t(group.end - 1));
             continue;
         }
         uint64_t at = policy == OVERLAP_ERROR ? overlap->address : first_difference(merge, overlap);
@@ -439,7 +604,7 @@ static void resolve_overlaps(const merge_t *merge)
     if (worst == nullptr)
         return;
     group = group_of(merge, worst);
-    command_error("%s%s", describe(&group, worst_at, text),
+    command_error("%s%s", describe(merge, &group, worst_at, text),
                   policy == OVERLAP_SAME ? " with another value"
                   : group.same ? " with the same bytes; --overlap same accepts them"
                                : "; --overlap first or last chooses which one stays");
@@ -482,11 +647,11 @@ static void report(const merge_t *merge)
     if (merge->regions.count == 0)
         report("\tnone\n");
     report("Overlaps:\n");
-    char text[9000];
+    char text[9100];
     overlap_group_t group;
     for (size_t i = 0; i < merge->overlaps.count;) {
         i = group_overlaps(merge, i, &group);
-        report("\t%s - %08Xh, %s\n", describe(&group, group.address, text), uint32_t(group.end - 1),
+        report("\t%s - %08Xh, %s\n", describe(merge, &group, group.address, text), uint32_t(group.end - 1),
                group.same ? "the same bytes" : "different bytes");
     }
     if (merge->overlaps.count == 0)
@@ -501,9 +666,12 @@ static void check_crc_place(const merge_t *merge)
     if (slot->crc == nullptr)
         return;
     for (size_t i = 0; i < merge->records.count && merge->sorted[i]->address < slot_crc_end(slot); i++)
-        if (end_of(merge->sorted[i]) > slot->crc_at)
-            command_error("'%s' line %u overlaps the CRC at %08Xh", input_of(merge, merge->sorted[i]),
-                          merge->sorted[i]->line, slot->crc_at);
+        if (end_of(merge->sorted[i]) > slot->crc_at) {
+            char text[4500];
+            const record_t *record = merge->sorted[i];
+            command_error("%s overlaps the CRC at %08Xh",
+                          locate(merge, input_of(merge, record), record->line, record->line, text), slot->crc_at);
+        }
 }
 
 // Lays the regions out with the slot's fill and CRC.
@@ -522,7 +690,7 @@ static void write_merged(const merge_t *merge, const slot_t *slot)
     bool start_present = !options->no_start && (options->start_given || merge->start_input >= 0);
     uint32_t start_address = options->start_given ? options->start_address : merge->start_address;
     // a --start value was checked with the command line: only an input's can be out of reach
-    const char *start_from = options->input_paths[std::max(0, merge->start_input)];
+    const char *start_from = options->inputs[std::max(0, merge->start_input)].path;
     uint32_t limit = address_mode_limit(options->mode);
     if (merge->regions.count != 0 && merge->regions.items[merge->regions.count - 1].end - 1 > limit)
         command_error("the data ends beyond %08Xh, the highest address of the %s mode%s", limit,
@@ -585,7 +753,7 @@ int main(int argc, char **argv)
     uint64_t input_bytes = 0;
     for (int i = 0; i < options.input_count; i++) {
         struct stat status;
-        if (stat(options.input_paths[i], &status) != 0)
+        if (stat(options.inputs[i].path, &status) != 0)
             continue;
         if (writes && is_same_file(options.output_path, &status))
             command_error("the output file is one of the inputs: '%s'", options.output_path);

@@ -8,9 +8,13 @@
   merged by tesslar-merge is the image again, read by tesslar and srec_cat;
   filled and stamped with a CRC-32 (either byte order) or STM32's CRC over
   the slot by default, it is the slot that srec_cat makes of the same inputs.
+Once for each file that a real toolchain made (data/real): tesslar's image of
+an IHEX file is objcopy's, and tesslar-merge's image of an ELF file (with and
+without -j and -R) is the one objcopy -O ihex makes, start address included.
     properties.py BUILD_DIR COUNT"""
 import atexit, os, random, resource, shutil, signal, subprocess, sys, tempfile
 
+real = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "real")
 build, count = os.path.abspath(sys.argv[1]), int(sys.argv[2])
 rng, failures = random.Random(2026), 0
 os.chdir(tempfile.mkdtemp(prefix="tesslar-properties-"))
@@ -89,11 +93,33 @@ def merge():
         and read("y.bin") == read("z.bin") and len(read("y.bin")) == high - low + 4 * bool(crc)
     return ok, f"{len(records)} records over {len(files)} inputs, {low:#x} to {high:#x}, {crc}", merged, back
 
-for check in (round_trip, merge):
-    for n in range(count):
+def real_file(name):
+    path = os.path.join(real, name)
+    if name.endswith(".hex"):  # tesslar's image from address 0 ends with objcopy's from the lowest
+        run(f"{build}/tesslar", path, "y.bin")
+        run("objcopy", "-I", "ihex", "-O", "binary", "--gap-fill", "0xFF", path, "z.bin")
+        ours, theirs = read("y.bin"), read("z.bin")
+        return ours.endswith(theirs) and set(ours[:len(ours) - len(theirs)]) <= {0xFF} and len(theirs) > 0
+    for select in ([], ["-R", ".config", "-R", ".eh_frame"], ["-j", ".text", "-j", ".data", "-j", ".tdata"]):
+        run("objcopy", "-O", "ihex", *select, path, "ref.hex")
+        run(f"{build}/tesslar-merge", *select, "-o", "out.hex", path)
+        for made in ("ref", "out"):  # srec_cat writes both images, start address included, alike
+            run("srec_cat", made + ".hex", "-intel", "-o", made + ".s19", "-motorola")
+        if read("ref.s19") != read("out.s19") or not read("ref.s19"):
+            return False
+    return name.endswith(".elf")
+
+
+for check, names in ((round_trip, range(count)), (merge, range(count)), (real_file, sorted(os.listdir(real)))):
+    for n in names:
         for name in ("x.hex", "out.hex", "ref.hex", "y.bin", "z.bin"):
             if os.path.exists(name):
                 os.remove(name)
+        if check == real_file:
+            if not n.endswith(".md") and not real_file(n):
+                failures += 1
+                print(f"FAIL {n}")
+            continue
         ok, what, first, second = check()
         if not ok:
             failures += 1
