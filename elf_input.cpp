@@ -89,9 +89,9 @@ bool elf_read(const uint8_t *file, size_t size, elf_result_t *result,
     if (size < 16)
         return fail(elf, "shorter than its ELF header");
     if (file[4] != 1 && file[4] != 2)
-        return fail(elf, "of ELF class %u, which is neither 32- nor 64-bit", file[4]);
+        return fail(elf, "ELF class %u, neither 32- nor 64-bit", file[4]);
     if (file[5] != 1 && file[5] != 2)
-        return fail(elf, "of ELF data encoding %u, which is neither little- nor big-endian", file[5]);
+        return fail(elf, "ELF data encoding %u, neither little- nor big-endian", file[5]);
     elf.wide = file[4] - 1;
     elf.big = file[5] == 2;
     int w = elf.wide;
@@ -101,29 +101,29 @@ bool elf_read(const uint8_t *file, size_t size, elf_result_t *result,
     if (type == ET_REL)
         return fail(elf, "a relocatable object, not linked; link it first");
     if (type != ET_EXEC && type != ET_DYN)
-        return fail(elf, "of ELF type %u, neither an executable nor a shared object", unsigned(type));
+        return fail(elf, "ELF type %u, neither an executable nor a shared object", unsigned(type));
 
     // Section headers; counts too large for the ELF header are in section 0.
     uint64_t shoff = get(elf, 0, e_shoff), shentsize = get(elf, 0, e_shentsize), shnum = get(elf, 0, e_shnum);
     uint64_t phoff = get(elf, 0, e_phoff), phentsize = get(elf, 0, e_phentsize), phnum = get(elf, 0, e_phnum);
     uint64_t shstrndx = get(elf, 0, e_shstrndx);
     if (shoff == 0)
-        return fail(elf, "an ELF file without section headers");
+        return fail(elf, "no section headers");
     if (shentsize < section_header_size[w] || !table_fits(elf, shoff, 1, shentsize))
-        return fail(elf, "its section headers lie past the end of the file");
+        return fail(elf, "section headers past the end of the file");
     shnum = shnum != 0 ? shnum : get(elf, shoff, sh_size);
     phnum = phnum != 0xFFFF ? phnum : get(elf, shoff, sh_info);
     shstrndx = shstrndx != 0xFFFF ? shstrndx : get(elf, shoff, sh_link);
     if (!table_fits(elf, shoff, shnum, shentsize))
-        return fail(elf, "its section headers lie past the end of the file");
+        return fail(elf, "section headers past the end of the file");
     if (phnum != 0 && (phentsize < program_header_size[w] || !table_fits(elf, phoff, phnum, phentsize)))
-        return fail(elf, "its program headers lie past the end of the file");
+        return fail(elf, "program headers past the end of the file");
     uint64_t names = 0, names_size = 0;
     if (shstrndx != 0 && shstrndx < shnum) {
         names = get(elf, shoff + shstrndx * shentsize, sh_offset);
         names_size = get(elf, shoff + shstrndx * shentsize, sh_size);
         if (!inside(names, names_size, 0, size))
-            return fail(elf, "its section name table lies past the end of the file");
+            return fail(elf, "section name table past the end of the file");
     }
 
     // Some linkers leave every p_paddr 0: then the addresses are sh_addr's.
@@ -145,12 +145,12 @@ bool elf_read(const uint8_t *file, size_t size, elf_result_t *result,
         if (names_size != 0) {
             const void *end = name_at < names_size ? memchr(file + names + name_at, 0, names_size - name_at) : nullptr;
             if (end == nullptr)
-                return fail(elf, "its section name table does not end the name of section %llu",
+                return fail(elf, "the name of section %llu runs past the end of the section name table",
                             static_cast<unsigned long long>(i));
             name = reinterpret_cast<const char *>(file + names + name_at);
         }
         if (!inside(offset, length, 0, size))
-            return fail(elf, "section %.64s lies past the end of the file", name);
+            return fail(elf, "section %.64s: its bytes lie past the end of the file", name);
         uint64_t load = address;
         for (uint64_t j = 0; j < phnum && use_paddr; j++) {
             uint64_t program = phoff + j * phentsize, start = get(elf, program, p_offset);
@@ -163,14 +163,14 @@ bool elf_read(const uint8_t *file, size_t size, elf_result_t *result,
         }
         elf_piece_t piece{name, 0, 0, uint32_t(length), file + offset};
         if (!to_32_bits(elf, load, &piece.load_address) || length > (uint64_t(1) << 32) - piece.load_address)
-            return fail(elf, "section %.64s at %llXh lies above 4 GiB", name, static_cast<unsigned long long>(load));
+            return fail(elf, "section %.64s: load address %llXh above 4 GiB", name, static_cast<unsigned long long>(load));
         to_32_bits(elf, address, &piece.run_address);
         on_piece(context, &piece);
     }
 
     uint64_t entry = get(elf, 0, e_entry);
     if (!to_32_bits(elf, entry, &result->start_address))
-        return fail(elf, "its entry point %llXh lies above 4 GiB", static_cast<unsigned long long>(entry));
+        return fail(elf, "entry point %llXh above 4 GiB", static_cast<unsigned long long>(entry));
     result->start_present = entry != 0;
     return true;
 }

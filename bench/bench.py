@@ -208,6 +208,54 @@ def merge(args, out_dir):
     return rows
 
 
+def elf(args, out_dir):
+    """tesslar-merge on a 16 MiB ELF file against objcopy -O ihex, and the
+    filled slot with its CRC-32 against objcopy followed by srec_cat,
+    alternating run by run; the images must be the same memory."""
+    merge_bin = os.path.join(os.path.dirname(args.tesslar), "tesslar-merge")
+    size = (4 if args.quick else 16) * MiB
+    path, blob = os.path.join(args.work, f"app-{size}.elf"), os.path.join(args.work, f"random-{size}.bin")
+    if not os.path.exists(path):  # the test application with a block of random data in a section of its own
+        with open(blob, "wb") as f:
+            f.write(os.urandom(size))
+        real = os.path.join(os.path.dirname(__file__), "..", "tests", "data", "real", "arm-cortex-m0plus-app.elf")
+        subprocess.run(["objcopy", f"--add-section=.blob={blob}", "--set-section-flags=.blob=alloc,load,readonly,data",
+                        "--change-section-address=.blob=0x08100000", real, path], check=True)
+    crc_at = 0x08100000 + size + 0xFC
+    temporary = os.path.join(out_dir, "bench-objcopy.hex")
+    cases = [("D: a 16 MiB ELF to IHEX" if not args.quick else "D: a 4 MiB ELF to IHEX", [],
+              lambda out: ["objcopy", "-O", "ihex", path, out], None),
+             ("E: its slot, filled, with a CRC-32", ["--fill", f"0x08000000:{crc_at + 3:#x}", "--crc", "CRC-32",
+                                                    "--crc-at", f"{crc_at:#x}"],
+              lambda out: ["sh", "-c", f"objcopy -O ihex {path} {temporary} && srec_cat {temporary} -intel -fill 0xFF "
+                           f"0x08000000 {crc_at:#x} -crc32-l-e {crc_at:#x} -o {out} -intel"], crc_at)]
+    runs = args.runs or (3 if args.quick else 7)
+    rows = []
+    for name, slot, peer, crc in cases:
+        outs = {p: os.path.join(out_dir, f"bench-elf-{p}.hex") for p in ("tesslar-merge", "peer")}
+        commands = {"tesslar-merge": [merge_bin] + slot + ["-o", outs["tesslar-merge"], path], "peer": peer(outs["peer"])}
+        times = {p: [] for p in outs}
+        for _ in range(runs):
+            for p in outs:
+                times[p].append(timed(commands[p], outs[p]))
+        images = []
+        for out in outs.values():
+            subprocess.run([args.tesslar, "--offset", "-0x08000000", out, out + ".bin"], stdout=subprocess.DEVNULL,
+                           check=True)
+            images.append(open(out + ".bin", "rb").read())
+            os.remove(out + ".bin")
+        if images[0] != images[1]:
+            sys.exit(f"{name}: the images differ")
+        rows.append((name, {p: statistics.median(t) for p, t in times.items()}))
+    print()
+    print(f"ELF inputs, medians of {runs} runs, programs alternating; the images checked identical")
+    print()
+    print("| workload | tesslar-merge s | objcopy (+ srec_cat) s | times faster |")
+    print("|---|---:|---:|---:|")
+    for name, med in rows:
+        print(f"| {name} | {med['tesslar-merge']:.3f} | {med['peer']:.3f} | {med['peer'] / med['tesslar-merge']:.1f}x |")
+
+
 def history(args, rows, merge_rows):
     """Keeps this full run's ratios in build/bench/history.jsonl and prints, for
     the main workloads, the range of the ratios over every run kept there."""
@@ -254,6 +302,7 @@ def main():
 
     if args.only_merge:
         merge(args, out_dir)
+        elf(args, out_dir)
         return 0
     rows = []
     for name, shape, size, record in workloads:
@@ -310,6 +359,7 @@ def main():
               f"({rss['tesslar'] / 1024:.0f} MiB) | {med['objcopy']:.3f} | {med['srec_cat']:.3f} "
               f"| {med['objcopy'] / t:.1f}x | {med['srec_cat'] / t:.1f}x |")
     merge_rows = merge(args, out_dir)
+    elf(args, out_dir)
     if not args.quick:
         input_order(args, out_dir)
         scaling(args, out_dir)

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: MIT
+// Fuzz target: any bytes as an ELF file. Every piece lies within the file
+// and below 4 GiB; a refusal says why, an acceptance says nothing.
+#include "elf_input.h"
+
+#include <cstdlib>
+#include <vector>
+
+struct span_t {
+    const uint8_t *first, *end;
+};
+
+static void check_piece(void *context, const elf_piece_t *piece)
+{
+    const span_t *file = static_cast<const span_t *>(context);
+    if (piece->bytes < file->first || piece->size > size_t(file->end - piece->bytes) || piece->size == 0 ||
+        uint64_t(piece->load_address) + piece->size > (uint64_t(1) << 32))
+        abort();
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+    std::vector<uint8_t> file(bytes, bytes + size); // a block of its own size: a read beyond it is seen
+    span_t span{file.data(), file.data() + size};
+    elf_result_t result;
+    bool read = elf_read(file.data(), size, &result, check_piece, &span);
+    if (read != (result.error[0] == '\0'))
+        abort();
+    return 0;
+}
