@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include <getopt.h>
-#include <unistd.h>
 
 const char *const command_version = "v1.02";
 
@@ -37,8 +36,10 @@ void command_usage_error(const char *format, ...)
 
 void command_error(const char *format, ...)
 {
-    if (pending_output != nullptr && pending_output->temporary[0] != '\0')
-        remove(pending_output->temporary);
+    if (pending_output != nullptr && pending_output->temporary[0] != '\0') {
+        fclose(pending_output->stream); // an open file cannot be removed everywhere
+        platform_remove(pending_output->temporary);
+    }
     va_list arguments;
     va_start(arguments, format);
     say("ERROR: ", format, arguments);
@@ -108,7 +109,7 @@ void command_option_error(int result, char **argv)
     // An unknown short option is in optopt (long ones have codes above a
     // character's); anything else is the argument getopt_long just passed.
     const char *argument = argv[optind - 1];
-    if (result == ':')
+    if (result == ':' && strchr(argument, '=') == nullptr) // some getopt_long give ':' for "--help=1" too
         command_usage_error("missing value for %s", argument);
     if (optopt > 0 && optopt < 0x100)
         command_usage_error("unknown option '-%c'", optopt);
@@ -210,11 +211,11 @@ void check_start_address(ihex_address_mode_t mode, uint32_t start_address)
 // a 1 MiB input, 256 KiB of buffer cost more than half a millisecond.
 static char input_stream_buffer[1 << 16];
 
-FILE *open_input(const char *path, const char *mode, struct stat *status)
+FILE *open_input(const char *path, platform_file_t *file)
 {
-    FILE *input = fopen(path, mode);
-    if (input != nullptr && (fstat(fileno(input), status) != 0 || S_ISDIR(status->st_mode))) {
-        int error = S_ISDIR(status->st_mode) ? EISDIR : errno;
+    FILE *input = platform_open(path, "rb");
+    if (input != nullptr && !platform_stat_open(input, file)) {
+        int error = errno;
         fclose(input);
         errno = error;
         return nullptr;
@@ -243,10 +244,10 @@ uint8_t *read_all(FILE *input, const char *path, uint64_t *size)
     return data;
 }
 
-bool is_same_file(const char *path, const struct stat *status)
+bool is_same_file(const char *path, const platform_file_t *file)
 {
-    struct stat other;
-    return stat(path, &other) == 0 && other.st_dev == status->st_dev && other.st_ino == status->st_ino;
+    platform_file_t other;
+    return platform_stat(path, &other) && other.volume == file->volume && other.index == file->index;
 }
 
 const char *reader_message(int result)
@@ -273,12 +274,7 @@ const char *reader_message(int result)
 
 static bool read_line(char *line, FILE *input)
 {
-#ifdef __GLIBC__
-    // Only this thread reads the stream; the locking of fgets buys nothing.
-    return fgets_unlocked(line, ihex_line_size, input) != nullptr;
-#else
-    return fgets(line, ihex_line_size, input) != nullptr;
-#endif
+    return platform_read_line(line, ihex_line_size, input) != nullptr;
 }
 
 static const char *skip_line_end(const char *p)
@@ -324,30 +320,13 @@ bool output_open(output_t *output, const char *path)
 {
     output->path = path;
     output->temporary[0] = '\0';
-    // Through a symbolic link, the file it names is replaced.
-    const char *file = path;
-    struct stat status;
-    if (lstat(path, &status) == 0 && S_ISLNK(status.st_mode) && realpath(path, output->target) != nullptr)
-        file = output->target;
-    bool exists = stat(file, &status) == 0;
-    if (!exists || S_ISREG(status.st_mode)) {
-        const char *name = strrchr(file, '/') == nullptr ? file : strrchr(file, '/') + 1;
-        size_t length = snprintf(output->temporary, sizeof output->temporary, "%.*s.%s.XXXXXX", int(name - file),
-                                 file, name);
-        int descriptor = length < sizeof output->temporary ? mkstemp(output->temporary) : -1;
-        if (descriptor >= 0) {
-            mode_t mask = umask(0);
-            umask(mask);
-            fchmod(descriptor, exists ? status.st_mode & 07777 : 0666 & ~mask);
-            if (file == path)
-                snprintf(output->target, sizeof output->target, "%s", path);
-            output->stream = fdopen(descriptor, "wb");
-            pending_output = output;
-            return output->stream != nullptr;
-        }
-        output->temporary[0] = '\0'; // a folder we may not write in: in place, if at all
+    output->stream = platform_create_beside(path, output->temporary, output->target);
+    if (output->stream != nullptr) {
+        pending_output = output;
+        return true;
     }
-    output->stream = fopen(path, "wb");
+    output->temporary[0] = '\0'; // what cannot be replaced is written in place
+    output->stream = platform_open(path, "wb");
     return output->stream != nullptr;
 }
 
@@ -385,10 +364,10 @@ bool output_close(output_t *output)
     if (fclose(output->stream) != 0 && error == 0)
         error = errno;
     if (output->temporary[0] != '\0') {
-        if (error == 0 && rename(output->temporary, output->target) != 0)
+        if (error == 0 && !platform_replace(output->temporary, output->target))
             error = errno;
         if (error != 0)
-            remove(output->temporary);
+            platform_remove(output->temporary);
     }
     pending_output = nullptr;
     errno = error;

@@ -5,11 +5,10 @@
 #pragma once
 
 #include "ihex.h"
+#include "platform.h"
 
 #include <cstdint>
 #include <cstdio>
-
-#include <sys/stat.h>
 
 extern const char *const command_version; // "v1.02"
 
@@ -67,18 +66,18 @@ uint32_t address_mode_limit(ihex_address_mode_t mode); // the highest address it
 // A --start value the mode cannot write is a usage error.
 void check_start_address(ihex_address_mode_t mode, uint32_t start_address);
 
-// Opens an input for reading, as fopen does, with a large buffer; a folder,
-// which opens but holds nothing, gives null too, with errno EISDIR. *status
-// receives what fstat says of it. One input is open at a time.
-FILE *open_input(const char *path, const char *mode, struct stat *status);
+// Opens an input for reading in binary mode, with a large buffer; a folder,
+// which opens but holds nothing, gives null too, with errno EISDIR. *file
+// receives what the system tells of it. One input is open at a time.
+FILE *open_input(const char *path, platform_file_t *file);
 
 // Reads what is left of `input` into one heap block and returns it; *size
 // receives its length. A failed read is fatal.
 uint8_t *read_all(FILE *input, const char *path, uint64_t *size);
 
-// Whether `path` names the file that `status` describes (the same device and
-// inode: a hard or a symbolic link to it counts).
-bool is_same_file(const char *path, const struct stat *status);
+// Whether `path` names the file that `file` describes, by its identity: a
+// hard or a symbolic link to it counts, and so does another spelling.
+bool is_same_file(const char *path, const platform_file_t *file);
 
 // The converter's message for a reader result or IHEX_RESULT_ADDRESS_OUT_OF_RANGE.
 const char *reader_message(int result);

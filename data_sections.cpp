@@ -2,33 +2,14 @@
 // data_sections.cpp: ordered insertion and consolidation of data sections.
 #include "data_sections.h"
 
+#include "platform.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
 namespace {
-
-// Large pages make the first touch of a big buffer one fault per 2 MiB
-// instead of one per 4 KiB; the hint is only a hint.
-constexpr size_t large_page = size_t(2) << 20;
-
-void *alloc_aligned(size_t alignment, uint64_t size)
-{
-    uint64_t rounded = (size + alignment - 1) / alignment * alignment;
-    if (rounded == 0 || rounded > SIZE_MAX)
-        return nullptr;
-    void *p = aligned_alloc(alignment, size_t(rounded));
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    if (p != nullptr && alignment % large_page == 0)
-        madvise(p, size_t(rounded), MADV_HUGEPAGE);
-#endif
-    return p;
-}
 
 // Small sections live in blocks of pool_block_size bytes aligned to their
 // size, so a section finds its block by masking its address. A block keeps
@@ -92,7 +73,7 @@ data_section_t *data_section_alloc(uint32_t size)
     }
     if (current_block == nullptr || current_block->used + bytes > pool_block_size) {
         // A full block stays until its last section is freed.
-        current_block = static_cast<pool_block_t *>(alloc_aligned(pool_block_size, pool_block_size));
+        current_block = static_cast<pool_block_t *>(platform_alloc_block(pool_block_size));
         if (current_block == nullptr)
             return nullptr;
         current_block->live = 0;
@@ -115,14 +96,13 @@ void data_section_free(data_section_t *section)
     if (--block->live == 0) {
         if (block == current_block)
             current_block = nullptr;
-        free(block);
+        platform_free_block(block);
     }
 }
 
 void *data_sections_alloc_bulk(uint64_t size)
 {
-    // From 1 MiB on, rounding up to whole large pages wastes less than half.
-    return alloc_aligned(size >= large_page / 2 ? large_page : 64, size);
+    return size > SIZE_MAX ? nullptr : platform_alloc_large(size_t(size));
 }
 
 void data_sections_list_init(data_section_list_t *list)

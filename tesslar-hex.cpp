@@ -106,8 +106,8 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
 // Reads the whole input into one heap block; *size receives its length.
 static uint8_t *read_input(const char *path, uint64_t *size)
 {
-    struct stat status;
-    FILE *input = open_input(path, "rb", &status);
+    platform_file_t file;
+    FILE *input = open_input(path, &file);
     if (input == nullptr)
         file_error("cannot open input file", path);
     uint8_t *data = read_all(input, path, size);
@@ -155,10 +155,11 @@ static void write_hex(const hex_options_t *options, const uint8_t *data, uint64_
 int main(int argc, char **argv)
 {
     hex_options_t options;
+    platform_arguments(&argc, &argv);
     read_command_line(argc, argv, &options);
     // Writing over the input would destroy it before it was read.
-    struct stat input_status;
-    if (stat(options.input_path, &input_status) == 0 && is_same_file(options.output_path, &input_status))
+    platform_file_t input_file;
+    if (platform_stat(options.input_path, &input_file) && is_same_file(options.output_path, &input_file))
         command_error("the output file is the input file: '%s'", options.output_path);
 
     uint64_t size;

@@ -348,7 +348,7 @@ static ihex_reader_t read_elf_input(merge_t *merge, const char *path, const uint
     uint64_t bytes = 0;
     for (size_t i = 0; i < pieces.taken.count; i++)
         bytes += pieces.taken.items[i].size;
-    report("'%s': ELF, %zu sections, %llu bytes of data, ", path, pieces.taken.count,
+    report("'%s': ELF, %llu sections, %llu bytes of data, ", path, static_cast<unsigned long long>(pieces.taken.count),
            static_cast<unsigned long long>(bytes));
     report_start(result.start_present, result.start_address);
     for (size_t i = 0; i < pieces.taken.count; i++) {
@@ -378,8 +378,8 @@ static void read_inputs(merge_t *merge, char *line, uint8_t *data)
     for (merge->input = 0; merge->input < uint32_t(options->input_count); merge->input++) {
         input_t *input = &options->inputs[merge->input];
         merge->first_record[merge->input] = merge->records.count;
-        struct stat status;
-        FILE *file = open_input(input->path, "rb", &status);
+        platform_file_t status;
+        FILE *file = open_input(input->path, &status);
         if (file == nullptr)
             file_error("cannot open input file", input->path);
         // An ELF file begins with 7Fh, which no IHEX line does.
@@ -745,6 +745,7 @@ int main(int argc, char **argv)
     char line[ihex_line_size];
     uint8_t data[256];
 
+    platform_arguments(&argc, &argv);
     read_command_line(argc, argv, &options);
     // Writing over an input would destroy it before it was read. Every data
     // byte takes two characters and every record at least 13, so the inputs'
@@ -752,12 +753,12 @@ int main(int argc, char **argv)
     bool writes = options.output_path != nullptr && !options.info_only;
     uint64_t input_bytes = 0;
     for (int i = 0; i < options.input_count; i++) {
-        struct stat status;
-        if (stat(options.inputs[i].path, &status) != 0)
+        platform_file_t status;
+        if (!platform_stat(options.inputs[i].path, &status))
             continue;
         if (writes && is_same_file(options.output_path, &status))
             command_error("the output file is one of the inputs: '%s'", options.output_path);
-        input_bytes += uint64_t(status.st_size);
+        input_bytes += status.size;
     }
     reserve(&merge.records, input_bytes / 13 + 1);
     merge.first_record = static_cast<size_t *>(allocate(options.input_count * sizeof(size_t)));

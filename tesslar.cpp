@@ -13,9 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 struct conversion_options_t {
     uint32_t pad_value;
@@ -193,10 +190,10 @@ static bool keep_record(void *context, uint32_t address, uint32_t length, const 
 // Reads the whole input into `sections`, one section per data record, in
 // ascending address order.
 static void read_input(const conversion_options_t *options, ihex_input_t *input, char *line, uint8_t *data,
-                       data_section_list_t *sections, struct stat *input_status)
+                       data_section_list_t *sections, platform_file_t *input_file)
 {
     printf("\nInput file: %s\n", options->input_path);
-    FILE *file = open_input(options->input_path, "r", input_status);
+    FILE *file = open_input(options->input_path, input_file);
     if (file == nullptr)
         fatal_error(0, "cannot open input file: '%s'", options->input_path);
 
@@ -266,11 +263,11 @@ static const char *granularity_name(uint32_t pad_granularity)
 // it in one piece. Frees the regions. An output that is the input itself
 // cannot be opened: writing it would destroy the input.
 static void write_image(const conversion_options_t *options, data_section_t *regions,
-                        const struct stat *input_status)
+                        const platform_file_t *input_file)
 {
     printf("\n\nOutput file: %s", options->output_path);
-    bool is_input = is_same_file(options->output_path, input_status);
-    FILE *output = is_input ? nullptr : fopen(options->output_path, "wb");
+    bool is_input = is_same_file(options->output_path, input_file);
+    FILE *output = is_input ? nullptr : platform_open(options->output_path, "wb");
     if (output == nullptr) {
         free_sections(regions);
         fatal_error(0, "cannot open output file: '%s'", options->output_path);
@@ -350,19 +347,18 @@ int main(int argc, char **argv)
     char line[ihex_line_size];
     uint8_t data[data_buffer_size];
     data_section_list_t sections;
-    struct stat input_status;
+    platform_file_t input_file;
 
     printf("\nTESSLAR %s.\n", command_version);
+    platform_arguments(&argc, &argv);
     read_command_line(argc, argv, &options);
-    read_input(&options, &input, line, data, &sections, &input_status);
+    read_input(&options, &input, line, data, &sections, &input_file);
 
     data_section_t *regions = sections.head != nullptr ? data_sections_consolidate(sections.head) : nullptr;
-#ifdef __GLIBC__
     // The per-record sections are gone; hand their memory back before the
     // image is built, so that the two never count together.
-    malloc_trim(0);
-#endif
+    platform_trim_memory();
     report(&options, &input.reader, regions);
-    write_image(&options, regions, &input_status);
+    write_image(&options, regions, &input_file);
     return 0;
 }

@@ -11,17 +11,22 @@
 Once for each file that a real toolchain made (data/real): tesslar's image of
 an IHEX file is objcopy's, and tesslar-merge's image of an ELF file (with and
 without -j and -R) is the one objcopy -O ihex makes, start address included.
-    properties.py BUILD_DIR COUNT"""
+    properties.py BUILD_DIR COUNT [WINE]"""
 import atexit, os, random, resource, shutil, signal, subprocess, sys, tempfile
 
 real = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "real")
-build, count = os.path.abspath(sys.argv[1]), int(sys.argv[2])
+build, count, wine = os.path.abspath(sys.argv[1]), int(sys.argv[2]), sys.argv[3:4]
+os.environ["WINEDEBUG"] = "-all"
 rng, failures = random.Random(2026), 0
 os.chdir(tempfile.mkdtemp(prefix="tesslar-properties-"))
 atexit.register(shutil.rmtree, os.getcwd(), True)
 # a broken command writes no more than 256 MiB a file
 signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
 resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 28, 1 << 28))
+
+
+def tool(name):  # under wine, when its path is given
+    return wine + [os.path.join(build, name + (".exe" if wine else ""))]
 
 
 def run(*command):
@@ -42,9 +47,9 @@ def round_trip():
     address = rng.choice([0, rng.randrange(room), room - 1, max(0, min(room - 1, rng.randrange(1, 16) << 16) - 7)])
     record_bytes = rng.choice([1, 16, 32, 255, rng.randrange(1, 256)])
     open("in.bin", "wb").write(data)
-    made = run(f"{build}/tesslar-hex", "--address", str(address), "--record-bytes", str(record_bytes), "--mode", mode,
+    made = run(*tool("tesslar-hex"), "--address", str(address), "--record-bytes", str(record_bytes), "--mode", mode,
                "in.bin", "x.hex")
-    back = run(f"{build}/tesslar", "--offset", f"-{address}", "x.hex", "y.bin")
+    back = run(*tool("tesslar"), "--offset", f"-{address}", "x.hex", "y.bin")
     # every byte back, every line accepted, the end-of-file record last
     ok = made.returncode == back.returncode == 0 and read("y.bin") == data \
         and b"End-of-file record detected" in back.stdout and b"WARNING" not in back.stdout
@@ -84,9 +89,9 @@ def merge():
         run("srec_cat", "(", *[w for f, lines in zip(inputs, files) if lines for w in (f, "-intel")], ")", "-fill", "0xFF", str(low), str(high),
             f"-{crc}", str(high), "-o", "ref.hex", "-intel")
     expected = bytes(image.get(a, 0xFF) for a in range(low, high))
-    merged = run(f"{build}/tesslar-merge", "--record-bytes", str(rng.randrange(1, 256)), *slot, "-o", "out.hex",
+    merged = run(*tool("tesslar-merge"), "--record-bytes", str(rng.randrange(1, 256)), *slot, "-o", "out.hex",
                  *inputs)
-    back = run(f"{build}/tesslar", "--offset", f"-{low}", "out.hex", "y.bin")
+    back = run(*tool("tesslar"), "--offset", f"-{low}", "out.hex", "y.bin")
     run("srec_cat", "ref.hex" if crc else "out.hex", "-intel", "-fill", "0xFF", str(low), str(high + 4 * bool(crc)),
         "-offset", f"-{low}", "-o", "z.bin", "-binary")
     ok = merged.returncode == back.returncode == 0 and read("y.bin")[:high - low] == expected \
@@ -96,13 +101,13 @@ def merge():
 def real_file(name):
     path = os.path.join(real, name)
     if name.endswith(".hex"):  # tesslar's image from address 0 ends with objcopy's from the lowest
-        run(f"{build}/tesslar", path, "y.bin")
+        run(*tool("tesslar"), path, "y.bin")
         run("objcopy", "-I", "ihex", "-O", "binary", "--gap-fill", "0xFF", path, "z.bin")
         ours, theirs = read("y.bin"), read("z.bin")
         return ours.endswith(theirs) and set(ours[:len(ours) - len(theirs)]) <= {0xFF} and len(theirs) > 0
     for select in ([], ["-R", ".config", "-R", ".eh_frame"], ["-j", ".text", "-j", ".data", "-j", ".tdata"]):
         run("objcopy", "-O", "ihex", *select, path, "ref.hex")
-        run(f"{build}/tesslar-merge", *select, "-o", "out.hex", path)
+        run(*tool("tesslar-merge"), *select, "-o", "out.hex", path)
         for made in ("ref", "out"):  # srec_cat writes both images, start address included, alike
             run("srec_cat", made + ".hex", "-intel", "-o", made + ".s19", "-motorola")
         if read("ref.s19") != read("out.s19") or not read("ref.s19"):

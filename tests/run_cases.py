@@ -2,7 +2,9 @@
 # SPDX-License-Identifier: MIT
 """Runs a table of command cases, each in a fresh folder, and compares what
 the command did with what the case expects. The format: README.md.
-    run_cases.py PROGRAM CASES [--wrapper COMMAND | --no-memory-limit]"""
+    run_cases.py PROGRAM CASES [--wrapper COMMAND | --no-memory-limit | --windows WINE]
+Under wine, a console line ends with CR LF; what needs POSIX itself (links,
+permissions, /dev/full, resource limits) is skipped."""
 import ast, os, random, re, resource, shlex, shutil, signal, subprocess, sys, tempfile
 
 
@@ -56,6 +58,9 @@ def value(text, defines, data_dir):
     return bytes(out)
 
 
+windows = []
+
+
 def run_case(case, v, program, wrapper):
     folder, problems = tempfile.mkdtemp(prefix="tesslar-case-"), []
     shell = lambda key: subprocess.run(ast.literal_eval(case[key]), shell=True, cwd=folder, capture_output=True)
@@ -84,6 +89,8 @@ def run_case(case, v, program, wrapper):
         # out: standard output exactly; tail: how it ends; has: a part of it; err: standard error exactly
         for got, want, fits in [(run.stdout, "out", bytes.__eq__), (run.stdout, "tail", bytes.endswith),
                                 (run.stdout, "has", bytes.__contains__), (run.stderr, "err", bytes.__eq__)]:
+            if wrapper[:1] == windows:
+                got = got.replace(b"\r\n", b"\n")
             if (want in case or want == "err") and not fits(got, v(case.get(want, "empty"))):
                 problems.append(f"{want}: got {got[-3000:]!r}\n      expected {v(case.get(want, 'empty'))[-3000:]!r}")
         for name, text in case[">"]:
@@ -103,13 +110,18 @@ def run_case(case, v, program, wrapper):
 
 def main():
     program, cases_path, option = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3:]
-    wrapper = shlex.split(option[1]) if option[:1] == ["--wrapper"] else []
+    wrapper = option[1:2] if option[:1] in (["--wrapper"], ["--windows"]) else []
+    if option[:1] == ["--windows"]:  # a wineserver that stays makes each run quick
+        windows.append(option[1])
+        os.environ["WINEDEBUG"] = "-all"
+        subprocess.run([os.path.join(os.path.dirname(option[1]), "wineserver"), "-p30"])
     defines, cases = parse(cases_path)
     v = lambda text: value(text, defines, os.path.dirname(os.path.abspath(cases_path)))
     failed = skipped = 0
     for case in cases:
         # a memory limit does not fit a wrapper or a sanitizer
-        problems = None if option and "memory" in case else run_case(case, v, program, wrapper)
+        problems = None if option and "memory" in case or windows and "posix" in case else \
+            run_case(case, v, program, wrapper)
         skipped += problems is None
         failed += bool(problems)
         print(("skip  " if problems is None else "FAIL  " if problems else "ok    ") + f"line {case['line']}: "
