@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// quillkit and the section list, driven by one table per function (the
-// .table files beside this one say how their rows read).
+// quillkit and the section pool, driven by one table per function (README.md
+// says how their rows read).
 #include "data_sections.h"
 #include "ihex.h"
 #include "quillkit.h"
@@ -25,8 +25,6 @@ struct token_t {
 };
 using row_t = std::vector<token_t>;
 
-// One row per line, an indented line going on with the row before, "#"
-// starting a comment. A quoted token may hold \r, \n and \t.
 std::vector<row_t> read_table(const std::string &name)
 {
     std::ifstream file(TABLE_DIR "/" + name);
@@ -52,7 +50,6 @@ uint64_t hex(const std::string &text)
     return std::stoull(text, nullptr, 16);
 }
 
-// "0A0B" is the bytes 0A 0B, "0A0Bx3" the same three times, "-" none.
 std::vector<uint8_t> bytes(const std::string &text, std::vector<uint8_t> out = {})
 {
     size_t x = text.find('x'), times = x == std::string::npos ? 1 : std::stoul(text.substr(x + 1));

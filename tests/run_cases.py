@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Runs a table of command cases, each in a fresh folder, and compares what
-the command did with what the case expects. The format: README.md.
-    run_cases.py PROGRAM CASES [--wrapper COMMAND | --no-memory-limit | --windows WINE]
-Under wine, a console line ends with CR LF; what needs POSIX itself (links,
-permissions, /dev/full, resource limits) is skipped."""
+the command did with what the case expects (README.md). Under wine, a
+console line ends with CR LF, and what needs POSIX itself is skipped.
+    run_cases.py PROGRAM CASES [--wrapper COMMAND | --no-memory-limit | --windows WINE]"""
 import ast, os, random, re, resource, shlex, shutil, signal, subprocess, sys, tempfile
 
 
@@ -21,7 +20,6 @@ def parse(path):
             _, name, words = text.split(" ", 2)
             defines[name] = words
             continue
-        # "run ARGS | KEY VALUE | ...": the fields split at bars outside quotes
         fields = [f.strip() for f in re.split(r' \|(?=(?:[^"]*"[^"]*")*[^"]*$)', text)]
         case = {"line": number, "args": fields[0][4:], "<": [], ">": []}
         for key, _, rest in (f.partition(" ") for f in fields[1:]):
@@ -86,7 +84,6 @@ def run_case(case, v, program, wrapper):
                              preexec_fn=limits, timeout=600)
         if run.returncode != status:
             problems.append(f"exit status {run.returncode}, expected {status}")
-        # out: standard output exactly; tail: how it ends; has: a part of it; err: standard error exactly
         for got, want, fits in [(run.stdout, "out", bytes.__eq__), (run.stdout, "tail", bytes.endswith),
                                 (run.stdout, "has", bytes.__contains__), (run.stderr, "err", bytes.__eq__)]:
             if wrapper[:1] == windows:
