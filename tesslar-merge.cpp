@@ -790,6 +790,7 @@ int main(int argc, char **argv)
     free(merge.records.items);
     free(merge.store.items);
     slot_free(slot);
+    free_options(&options);
     report_flush();
     return 0;
 }
