@@ -789,6 +789,7 @@ int main(int argc, char **argv)
     free(merge.first_record);
     free(merge.records.items);
     free(merge.store.items);
+    free(merge.names.items);
     slot_free(slot);
     free_options(&options);
     report_flush();
