@@ -135,7 +135,7 @@ bool elf_read(const uint8_t *file, size_t size, elf_result_t *result,
     }
     use_paddr = use_paddr || loads < 2;
 
-    for (uint64_t i = 0; i < shnum; i++) {
+    for (uint64_t i = 1; i < shnum; i++) { // section 0 is reserved
         uint64_t header = shoff + i * shentsize, flags = get(elf, header, sh_flags);
         uint64_t offset = get(elf, header, sh_offset), length = get(elf, header, sh_size);
         uint64_t address = get(elf, header, sh_addr), name_at = get(elf, header, sh_name);
@@ -163,7 +163,8 @@ bool elf_read(const uint8_t *file, size_t size, elf_result_t *result,
         }
         elf_piece_t piece{name, 0, 0, uint32_t(length), file + offset};
         if (!to_32_bits(elf, load, &piece.load_address) || length > (uint64_t(1) << 32) - piece.load_address)
-            return fail(elf, "section %.64s: load address %llXh above 4 GiB", name, static_cast<unsigned long long>(load));
+            return fail(elf, "section %.64s at %llXh, %llu bytes, reaches beyond FFFFFFFFh", name,
+                        static_cast<unsigned long long>(load), static_cast<unsigned long long>(length));
         to_32_bits(elf, address, &piece.run_address);
         on_piece(context, &piece);
     }

@@ -44,6 +44,7 @@ def round_trip():
     data = bytearray()
     for _ in range(rng.choice([0, 1, 3, 30, 300, 2000])):  # pieces, a third of them erased flash
         data += b"\xff" * rng.randrange(1, 200) if rng.random() < 0.3 else rng.randbytes(rng.randrange(1, 100))
+    data = bytearray(rng.randbytes(1 << 20)) if rng.random() < 0.05 else data  # a region of exactly 1 MiB, once in a while
     del data[top:]  # within the 64 KiB of the 16-bit mode, or beyond it
     room = top + 1 - len(data)
     address = rng.choice([0, rng.randrange(room), room - 1, max(0, min(room - 1, rng.randrange(1, 16) << 16) - 7)])
