@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
-// Fuzz target: any bytes as a device's wire delivers them, in chunks of
-// sizes the second byte seeds, through the line buffer (whose capacity the
-// first byte picks) and the reader. Every line comes back whole and without
-// a line end, every byte is taken once; the reader counts every line,
-// answers with a code it has, and stores no more than (C - 9) / 2 bytes of
-// a line of C characters, in a buffer of exactly that.
+// Fuzz target: any bytes as a device's wire delivers them, in chunks of sizes
+// the second byte seeds, through a line buffer whose capacity the first byte
+// picks, and the reader. Every line comes whole and without its line end,
+// every byte is taken once; the reader counts every line, answers with one of
+// its codes, and stores no more than (C - 9) / 2 bytes of a line of C
+// characters, in a buffer of exactly that.
 #include "ihex.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
@@ -22,14 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     ihex_line_buffer_init(&buffer, storage.data(), capacity);
     ihex_reader_t reader;
     ihex_reader_init(&reader);
-    size_t room = capacity >= 10 ? (capacity - 1 - 9) / 2 : 0;
-    std::unique_ptr<uint8_t[]> data(new uint8_t[room]);
-    for (size_t at = 2, taken = 2;;) {
+    std::vector<uint8_t> data(capacity >= 10 ? (capacity - 10) / 2 : 0);
+    for (size_t at = 2, taken = 2, chunk;; at += chunk) {
         random = random * 1103515245u + 12345u;
-        size_t chunk = std::min<size_t>(1 + (random >> 16) % 200, size - at);
+        chunk = std::min<size_t>(1 + (random >> 16) % 200, size - at);
         std::vector<char> piece(bytes + at, bytes + at + chunk); // a block of its own size
         const char *next = at == size ? nullptr : piece.data();  // null: the input has ended
-        for (uint32_t done = 0, used;; done += used) {
+        for (uint32_t done = 0, used, address, length;; done += used) {
             int result = ihex_line_buffer_feed(&buffer, next == nullptr ? nullptr : next + done, uint32_t(chunk - done), &used);
             taken += used;
             if (result == IHEX_FEED_MORE && done + used != chunk)
@@ -37,17 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             if (result == IHEX_FEED_MORE)
                 break;
             const char *line = storage.data();
-            if (result == IHEX_FEED_LINE && (strlen(line) > capacity - 1 || strpbrk(line, "\r\n") != nullptr))
-                abort();
             if (result != IHEX_FEED_LINE)
                 continue;
-            uint32_t address = 0, length = 0;
-            int parsed = ihex_parse_line(&reader, line, &address, &length, room != 0 ? data.get() : nullptr);
-            if (++lines != reader.record_count || parsed < 0 || parsed == 2 || parsed > IHEX_RESULT_DUPLICATE_START_ADDRESS ||
-                (parsed == IHEX_RESULT_OK && (line[0] != ':' || length > room)))
+            int parsed = ihex_parse_line(&reader, line, &address, &length, data.empty() ? nullptr : data.data());
+            if (strlen(line) > capacity - 1 || strpbrk(line, "\r\n") != nullptr || ++lines != reader.record_count ||
+                parsed < 0 || parsed == 2 || parsed > IHEX_RESULT_DUPLICATE_START_ADDRESS ||
+                (parsed == IHEX_RESULT_OK && (line[0] != ':' || length > data.size())))
                 abort();
         }
-        at += chunk;
         if (next == nullptr)
             return taken == size ? 0 : (abort(), 0);
     }

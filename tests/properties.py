@@ -1,18 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Properties on random data, COUNT cases of each:
-- a binary through tesslar-hex and back through tesslar is the binary again,
-  whatever it holds and ends with, and GNU objcopy reads tesslar-hex's file
-  to the same bytes;
-- an image cut into records, dealt out to several inputs in random order and
-  merged by tesslar-merge is the image again, read by tesslar and srec_cat;
-  filled and stamped with a CRC-32 (either byte order) or STM32's CRC over
-  the slot by default, it is the slot that srec_cat makes of the same inputs.
-- records that overlap, in any order, through tesslar and tesslar-merge's
-  --overlap last and first, against a model of which record keeps a byte.
-Once for each file that a real toolchain made (data/real): tesslar's image of
-an IHEX file is objcopy's, and tesslar-merge's image of an ELF file (with and
-without -j and -R) is the one objcopy -O ihex makes, start address included.
+"""Properties on random data, COUNT cases of each (README.md says which), and
+the files of data/real against objcopy.
     properties.py BUILD_DIR COUNT [WINE]"""
 import atexit, os, random, resource, shutil, signal, subprocess, sys, tempfile
 
@@ -101,11 +90,7 @@ def merge():
         and read("y.bin") == read("z.bin") and len(read("y.bin")) == high - low + 4 * bool(crc)
     return ok, f"{len(records)} records over {len(files)} inputs, {low:#x} to {high:#x}, {crc}", merged, back
 
-def overlaps():
-    """Records that overlap, in any order, many at one address: tesslar keeps
-    of each byte the record with the highest start (of equal starts, the
-    first read), and tesslar-merge with --overlap last or first the record
-    read last or first."""
+def overlaps():  # tesslar keeps the highest start's byte (of equal starts, the first read's); merge's last or first
     recs = [(rng.randrange(4096), rng.randbytes(rng.randrange(1, 40))) for _ in range(rng.choice([3, 100, 3000]))]
     shape = rng.choice(["random", "descending", "blocks reversed"])
     recs.sort(key=lambda r: 0 if shape == "random" else -r[0] if shape == "descending" else (-(r[0] >> 8), r[0]))

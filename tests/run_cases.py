@@ -91,8 +91,7 @@ def run_case(case, v, program, wrapper):
             if (want in case or want == "err") and not fits(got, v(case.get(want, "empty"))):
                 problems.append(f"{want}: got {got[-3000:]!r}\n      expected {v(case.get(want, 'empty'))[-3000:]!r}")
         for name, text in case[">"]:
-            path = os.path.join(folder, name)
-            got = open(path, "rb").read() if os.path.lexists(path) else None
+            got = open(os.path.join(folder, name), "rb").read() if os.path.lexists(os.path.join(folder, name)) else None
             if got != (None if text == "none" else v(text)):
                 problems.append(f"{name} holds {got if got is None else got[:300]!r}")
         held = sorted(os.path.relpath(os.path.join(d, f), folder) for d, _, fs in os.walk(folder) for f in fs)
