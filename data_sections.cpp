@@ -207,10 +207,8 @@ void data_sections_list_finish(data_section_list_t *list)
         }
     }
     bool shuffled = runs > count / 16 && runs > 64 && falling < runs - runs / 16;
-    if (shuffled && sort_through_array(list, count)) {
-        list->in_order = true;
+    if (shuffled && sort_through_array(list, count))
         return;
-    }
     // Natural merge sort: cut the arrival order into ascending runs and keep
     // a stack of runs whose lengths at least double downwards, merging the
     // top two whenever that fails. Each section takes part in at most
@@ -238,7 +236,6 @@ void data_sections_list_finish(data_section_list_t *list)
     }
     list->head = stack[0].head;
     list->tail = stack[0].tail;
-    list->in_order = true;
 }
 
 data_section_t *data_sections_consolidate(data_section_t *sections)

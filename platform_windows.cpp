@@ -33,14 +33,10 @@ bool widen(const char *text, wchar_t (&wide)[longest_path])
 void set_errno_from_system()
 {
     DWORD error = GetLastError();
-    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ? ENOENT
-            : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
-                ? EACCES
-            : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? ENOSPC
-            : error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ? ENOMEM
-            : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST
-            : error == ERROR_NOT_SAME_DEVICE ? EXDEV
-                                             : EIO;
+    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+            : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
+            : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL      ? ENOSPC
+                                                                               : EIO;
 }
 
 bool describe(HANDLE handle, platform_file_t *file)
