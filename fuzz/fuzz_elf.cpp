@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Fuzz target: any bytes as an ELF file. Every piece lies within the file
-// and below 4 GiB; a refusal says why, an acceptance says nothing.
+// Fuzz target: any bytes as an ELF file (README.md says what must hold).
 #include "elf_input.h"
 
 #include <cstdlib>

@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Fuzz target: any bytes as a device's wire delivers them, in chunks of sizes
-// the second byte seeds, through a line buffer whose capacity the first byte
-// picks, and the reader. Every line comes whole and without its line end,
-// every byte is taken once; the reader counts every line, answers with one of
-// its codes, and stores no more than (C - 9) / 2 bytes of a line of C
-// characters, in a buffer of exactly that.
+// Fuzz target: a byte stream in chunks through the line buffer and the
+// reader (README.md says what must hold).
 #include "ihex.h"
 
 #include <cstdlib>

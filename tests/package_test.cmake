@@ -4,7 +4,6 @@
 # lintian (installed here when missing) find no error and no warning.
 #   cmake -DSOURCE_DIR=... -DWORK_DIR=... -P package_test.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
-execute_process(COMMAND bash ${SOURCE_DIR}/scripts/install-deps lintian)
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -DCMAKE_BUILD_TYPE=Release
     -DCMAKE_INSTALL_PREFIX=/usr -DTESSLAR_TESTS=OFF OUTPUT_QUIET)
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/build -j 2 OUTPUT_QUIET)

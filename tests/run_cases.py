@@ -17,17 +17,12 @@ def parse(path):
                 logical.append([number, line.strip()])
     for number, text in logical:
         if text.startswith("define "):
-            _, name, words = text.split(" ", 2)
-            defines[name] = words
+            defines.update([text.split(" ", 2)[1:]])
             continue
         fields = [f.strip() for f in re.split(r' \|(?=(?:[^"]*"[^"]*")*[^"]*$)', text)]
-        case = {"line": number, "args": fields[0][4:], "<": [], ">": []}
+        cases.append({"line": number, "args": fields[0][4:], "<": [], ">": []})
         for key, _, rest in (f.partition(" ") for f in fields[1:]):
-            if key[0] in "<>":
-                case[key[0]].append((key[1:], rest))
-            else:
-                case[key] = rest
-        cases.append(case)
+            cases[-1][key[0]].append((key[1:], rest)) if key[0] in "<>" else cases[-1].update({key: rest})
     return defines, cases
 
 

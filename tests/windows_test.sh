@@ -1,11 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The rules of Windows, for the Windows programs under wine: an output that is
-# an input in another letter case, through a hard link or by a drive letter
-# is refused and the input kept; names in any script are read and written;
-# an earlier output is replaced whole, and no temporary file is left; the
-# programs need no DLL beyond Windows' own; the README of the zip holds each
-# command's usage.
+# The rules of Windows, for the Windows programs under wine (README.md).
 #   windows_test.sh BUILD_DIR WINE README
 build=$1 wine=$2 readme=$3
 export WINEDEBUG=-all
