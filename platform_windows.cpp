@@ -75,6 +75,9 @@ void platform_arguments(int *argc, char ***argv)
         abort();
     LocalFree(wide);
     SetConsoleOutputCP(CP_UTF8);
+    // Errors and warnings end with LF alone, as elsewhere, also in a log;
+    // the console shows them alike.
+    _setmode(_fileno(stderr), _O_BINARY);
 }
 
 FILE *platform_open(const char *path, const char *mode)

@@ -16,7 +16,7 @@ for output in IN.HEX link.hex "Z:$(pwd | tr / '\\')\\in.hex"; do
     run tesslar in.hex "$output" && fail "tesslar wrote over its input as $output"
     grep -qF "ERROR: cannot open output file: '$output'" out.txt || fail "tesslar: $output: $(cat out.txt)"
     run tesslar-merge -o "$output" in.hex && fail "tesslar-merge wrote over its input as $output"
-    grep -qxF "ERROR: the output file is one of the inputs: '$output'"$'\r' err.txt || fail "merge: $output: $(cat err.txt)"
+    grep -qxF "ERROR: the output file is one of the inputs: '$output'" err.txt || fail "merge: $output: $(cat err.txt)"
     cmp -s in.hex kept.hex || fail "the input changed with $output"
 done
 printf '\001\002\377' > 'Ωμέγα.bin'
