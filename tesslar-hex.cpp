@@ -30,15 +30,17 @@ const char command_usage_text[] =
     "\n"
     "      --address ADDRESS   IHEX address of the input's first byte (default 0)\n"
     "      --record-bytes N    data bytes per record, 1 to 255 (default 32)\n"
-    "      --mode MODE         address records: 16bit, segment or linear (default linear)\n"
+    "      --mode MODE         address records: 16bit, segment or linear (the\n"
+    "                          default)\n"
     "      --start ADDRESS     a start address to record (not with --mode 16bit)\n"
-    "      --skip BYTE         leave out the runs of this byte that would begin a record,\n"
-    "                          such as 0xFF, erased flash\n"
+    "      --skip BYTE         leave out the runs of this byte that would begin a\n"
+    "                          record, such as 0xFF, erased flash\n"
     "      --help              print this text and exit\n"
     "      --version           print the name and version and exit\n"
     "\n"
-    "Numbers are decimal, 0x hexadecimal, 0b binary or 0 octal. Errors and warnings go\n"
-    "to standard error; the summary of a successful run to standard output.\n";
+    "Numbers are decimal, 0x hexadecimal, 0b binary or 0 octal. Errors and\n"
+    "warnings go to standard error; the summary of a successful run to standard\n"
+    "output.\n";
 
 // ---------------------------------------------------------------------------
 // Command line
