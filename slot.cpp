@@ -27,7 +27,7 @@ static void normalise(const char *name, char (&out)[64])
 // The edits (insertions, deletions, changes) that turn `a` into `b`.
 static size_t edit_distance(const char *a, const char *b)
 {
-    size_t row[64], length = strlen(b);
+    size_t row[64] = {}, length = strlen(b);
     for (size_t j = 0; j <= length; j++)
         row[j] = j;
     for (size_t i = 1; a[i - 1] != '\0'; i++) {
@@ -42,20 +42,28 @@ static size_t edit_distance(const char *a, const char *b)
     return row[length];
 }
 
-// The known name nearest to `name`, letter case and punctuation aside.
+// How far `name` is from a known one, letter case and punctuation aside: from
+// the whole name or from the algorithm's own part ("KERMIT" of
+// "CRC-16/KERMIT"), whichever is nearer.
+static size_t distance_to(const char *wanted, const char *known_name)
+{
+    char known[64], part[64];
+    normalise(known_name, known);
+    normalise(strrchr(known_name, '/') != nullptr ? strrchr(known_name, '/') + 1 : known_name, part);
+    return std::min(edit_distance(wanted, known), edit_distance(wanted, part));
+}
+
+// The known name nearest to `name`.
 static const char *nearest_crc(const char *name)
 {
-    char wanted[64], known[64];
+    char wanted[64];
     normalise(name, wanted);
     const char *best = stm32_name;
-    normalise(best, known);
-    size_t best_distance = edit_distance(wanted, known);
+    size_t best_distance = distance_to(wanted, best);
     for (const qkit_crc_t *crc = qkit_crc_catalogue; crc->name != nullptr; crc++) {
-        normalise(crc->name, known);
-        size_t distance = edit_distance(wanted, known);
-        if (distance < best_distance) {
+        if (distance_to(wanted, crc->name) < best_distance) {
             best = crc->name;
-            best_distance = distance;
+            best_distance = distance_to(wanted, crc->name);
         }
     }
     return best;
