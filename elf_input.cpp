@@ -4,24 +4,65 @@
 #include "elf_input.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
+// The headers as the ELF format lays them out in each class, with its names.
+// Their fields are read from the file at these offsets, in its byte order.
+struct elf32_header_t {
+    uint8_t e_ident[16];
+    uint16_t e_type, e_machine;
+    uint32_t e_version, e_entry, e_phoff, e_shoff, e_flags;
+    uint16_t e_ehsize, e_phentsize, e_phnum, e_shentsize, e_shnum, e_shstrndx;
+};
+struct elf64_header_t {
+    uint8_t e_ident[16];
+    uint16_t e_type, e_machine;
+    uint32_t e_version;
+    uint64_t e_entry, e_phoff, e_shoff;
+    uint32_t e_flags;
+    uint16_t e_ehsize, e_phentsize, e_phnum, e_shentsize, e_shnum, e_shstrndx;
+};
+struct elf32_program_header_t {
+    uint32_t p_type, p_offset, p_vaddr, p_paddr, p_filesz, p_memsz, p_flags, p_align;
+};
+struct elf64_program_header_t {
+    uint32_t p_type, p_flags;
+    uint64_t p_offset, p_vaddr, p_paddr, p_filesz, p_memsz, p_align;
+};
+struct elf32_section_header_t {
+    uint32_t sh_name, sh_type, sh_flags, sh_addr, sh_offset, sh_size, sh_link, sh_info, sh_addralign, sh_entsize;
+};
+struct elf64_section_header_t {
+    uint32_t sh_name, sh_type;
+    uint64_t sh_flags, sh_addr, sh_offset, sh_size;
+    uint32_t sh_link, sh_info;
+    uint64_t sh_addralign, sh_entsize;
+};
+static_assert(sizeof(elf32_header_t) == 52 && sizeof(elf64_header_t) == 64 && sizeof(elf32_program_header_t) == 32 &&
+              sizeof(elf64_program_header_t) == 56 && sizeof(elf32_section_header_t) == 40 &&
+              sizeof(elf64_section_header_t) == 64, "the headers have the ELF format's sizes");
+
 // A field of a header: its offset and width in the 32-bit and 64-bit forms.
 struct field_t {
-    uint8_t at[2], width[2];
+    size_t at32, width32, at64, width64;
 };
-constexpr field_t e_type{{16, 16}, {2, 2}}, e_entry{{24, 24}, {4, 8}}, e_phoff{{28, 32}, {4, 8}},
-    e_shoff{{32, 40}, {4, 8}}, e_phentsize{{42, 54}, {2, 2}}, e_phnum{{44, 56}, {2, 2}},
-    e_shentsize{{46, 58}, {2, 2}}, e_shnum{{48, 60}, {2, 2}}, e_shstrndx{{50, 62}, {2, 2}};
-constexpr field_t p_type{{0, 0}, {4, 4}}, p_offset{{4, 8}, {4, 8}}, p_vaddr{{8, 16}, {4, 8}},
-    p_paddr{{12, 24}, {4, 8}}, p_filesz{{16, 32}, {4, 8}}, p_memsz{{20, 40}, {4, 8}};
-constexpr field_t sh_name{{0, 0}, {4, 4}}, sh_type{{4, 4}, {4, 4}}, sh_flags{{8, 8}, {4, 8}},
-    sh_addr{{12, 16}, {4, 8}}, sh_offset{{16, 24}, {4, 8}}, sh_size{{20, 32}, {4, 8}}, sh_link{{24, 40}, {4, 4}},
-    sh_info{{28, 44}, {4, 4}};
-constexpr uint32_t header_size[2] = {52, 64}, program_header_size[2] = {32, 56}, section_header_size[2] = {40, 64};
+#define FIELD(header, name)                                                                                         \
+    field_t{offsetof(elf32_##header##_t, name), sizeof(elf32_##header##_t::name), offsetof(elf64_##header##_t, name), \
+            sizeof(elf64_##header##_t::name)}
+constexpr field_t e_type = FIELD(header, e_type), e_entry = FIELD(header, e_entry), e_phoff = FIELD(header, e_phoff),
+    e_shoff = FIELD(header, e_shoff), e_phentsize = FIELD(header, e_phentsize), e_phnum = FIELD(header, e_phnum),
+    e_shentsize = FIELD(header, e_shentsize), e_shnum = FIELD(header, e_shnum), e_shstrndx = FIELD(header, e_shstrndx);
+constexpr field_t p_type = FIELD(program_header, p_type), p_offset = FIELD(program_header, p_offset),
+    p_vaddr = FIELD(program_header, p_vaddr), p_paddr = FIELD(program_header, p_paddr),
+    p_filesz = FIELD(program_header, p_filesz), p_memsz = FIELD(program_header, p_memsz);
+constexpr field_t sh_name = FIELD(section_header, sh_name), sh_type = FIELD(section_header, sh_type),
+    sh_flags = FIELD(section_header, sh_flags), sh_addr = FIELD(section_header, sh_addr),
+    sh_offset = FIELD(section_header, sh_offset), sh_size = FIELD(section_header, sh_size),
+    sh_link = FIELD(section_header, sh_link), sh_info = FIELD(section_header, sh_info);
 
 constexpr uint32_t ET_REL = 1, ET_EXEC = 2, ET_DYN = 3, PT_LOAD = 1, PT_TLS = 7, SHT_NOBITS = 8;
 constexpr uint64_t SHF_ALLOC = 2, SHF_TLS = 0x400;
@@ -29,7 +70,7 @@ constexpr uint64_t SHF_ALLOC = 2, SHF_TLS = 0x400;
 struct elf_t {
     const uint8_t *file;
     size_t size;
-    int wide;     // 0 for 32-bit, 1 for 64-bit
+    bool wide;    // 64-bit
     bool big;     // big-endian
     elf_result_t *result;
 };
@@ -37,10 +78,11 @@ struct elf_t {
 // A field of the header at `base`, which the caller has checked lies in the file.
 uint64_t get(const elf_t &elf, uint64_t base, field_t field)
 {
-    const uint8_t *p = elf.file + base + field.at[elf.wide];
+    const uint8_t *p = elf.file + base + (elf.wide ? field.at64 : field.at32);
+    size_t width = elf.wide ? field.width64 : field.width32;
     uint64_t value = 0;
-    for (int i = 0; i < field.width[elf.wide]; i++)
-        value |= uint64_t(p[i]) << 8 * (elf.big ? field.width[elf.wide] - 1 - i : i);
+    for (size_t i = 0; i < width; i++)
+        value |= uint64_t(p[i]) << 8 * (elf.big ? width - 1 - i : i);
     return value;
 }
 
@@ -92,10 +134,10 @@ bool elf_read(const uint8_t *file, size_t size, elf_result_t *result,
         return fail(elf, "ELF class %u, neither 32- nor 64-bit", file[4]);
     if (file[5] != 1 && file[5] != 2)
         return fail(elf, "ELF data encoding %u, neither little- nor big-endian", file[5]);
-    elf.wide = file[4] - 1;
+    elf.wide = file[4] == 2;
     elf.big = file[5] == 2;
-    int w = elf.wide;
-    if (size < header_size[w])
+    bool w = elf.wide;
+    if (size < (w ? sizeof(elf64_header_t) : sizeof(elf32_header_t)))
         return fail(elf, "shorter than its ELF header");
     uint64_t type = get(elf, 0, e_type);
     if (type == ET_REL)
@@ -109,14 +151,16 @@ bool elf_read(const uint8_t *file, size_t size, elf_result_t *result,
     uint64_t shstrndx = get(elf, 0, e_shstrndx);
     if (shoff == 0)
         return fail(elf, "no section headers");
-    if (shentsize < section_header_size[w] || !table_fits(elf, shoff, 1, shentsize))
+    if (shentsize < (w ? sizeof(elf64_section_header_t) : sizeof(elf32_section_header_t)) ||
+        !table_fits(elf, shoff, 1, shentsize))
         return fail(elf, "section headers past the end of the file");
     shnum = shnum != 0 ? shnum : get(elf, shoff, sh_size);
     phnum = phnum != 0xFFFF ? phnum : get(elf, shoff, sh_info);
     shstrndx = shstrndx != 0xFFFF ? shstrndx : get(elf, shoff, sh_link);
     if (!table_fits(elf, shoff, shnum, shentsize))
         return fail(elf, "section headers past the end of the file");
-    if (phnum != 0 && (phentsize < program_header_size[w] || !table_fits(elf, phoff, phnum, phentsize)))
+    if (phnum != 0 && (phentsize < (w ? sizeof(elf64_program_header_t) : sizeof(elf32_program_header_t)) ||
+                       !table_fits(elf, phoff, phnum, phentsize)))
         return fail(elf, "program headers past the end of the file");
     uint64_t names = 0, names_size = 0;
     if (shstrndx != 0 && shstrndx < shnum) {
