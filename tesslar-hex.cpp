@@ -60,7 +60,6 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
                                    {"help", no_argument, nullptr, OPTION_HELP},
                                    {"version", no_argument, nullptr, OPTION_VERSION},
                                    {nullptr, 0, nullptr, 0}};
-    opterr = 0;
     for (int c; (c = getopt_long(argc, argv, ":", table, nullptr)) != -1;) {
         switch (c) {
         case OPTION_ADDRESS:

@@ -191,7 +191,6 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
                                    {"version", no_argument, nullptr, OPTION_VERSION},
                                    SLOT_OPTIONS,
                                    {nullptr, 0, nullptr, 0}};
-    opterr = 0;
     // "-": every input comes back in its place, as the value of option 1
     for (int c; (c = getopt_long(argc, argv, "-:o:ij:R:", table, nullptr)) != -1;) {
         switch (c) {

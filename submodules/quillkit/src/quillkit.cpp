@@ -116,7 +116,7 @@ extern "C" const qkit_crc_t qkit_crc_catalogue[] = {
     {"CRC-32/CKSUM", 32, 0x04C11DB7, 0x00000000, 0, 0, 0xFFFFFFFF, 0x765E7680},
     {"CRC-32/ISCSI", 32, 0x1EDC6F41, 0xFFFFFFFF, 1, 1, 0xFFFFFFFF, 0xE3069283},
     {"CRC-32C", 32, 0x1EDC6F41, 0xFFFFFFFF, 1, 1, 0xFFFFFFFF, 0xE3069283},
-    {nullptr, 0, 0, 0, 0, 0, 0, 0},
+    {},
 };
 
 static char upper_case(char c)
