@@ -134,9 +134,9 @@ static void write_hex(const hex_options_t *options, const uint8_t *data, uint64_
     ihex_writer_t writer;
     open_ihex_output(&output, options->output_path, &writer, options->mode, options->record_bytes);
     // every byte is written unless the user names one to leave out
-    writer.skip_fill = options->skip_given ? 1 : 0;
+    writer.skip_fill = options->skip_given;
     writer.fill_value = uint8_t(options->skip_value);
-    writer.start_address_present = options->start_present ? 1 : 0;
+    writer.start_address_present = options->start_present;
     writer.start_address = options->start_address;
     writer.data = data;
     writer.address = options->address;
