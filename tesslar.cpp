@@ -8,6 +8,7 @@
 
 #include <cassert>
 #include <cstdarg>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -90,8 +91,9 @@ static void read_command_line(int argc, char **argv, conversion_options_t *optio
 
     for (int i = 1; i < argc; i++) {
         const char *argument = argv[i];
-        // Options that take a value consume the next argument, whatever it is.
-        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        // Options that take a value consume the next argument, whatever it is
+        // (after the last one, argv[argc]: a null pointer).
+        const char *value = argv[i + 1];
 
         if (strcmp(argument, "--pad") == 0) {
             if (value == nullptr)
@@ -282,8 +284,7 @@ static void write_image(const conversion_options_t *options, data_section_t *reg
     // Regions may overlap: the image ends where the furthest one ends.
     uint64_t image_end = 0;
     for (const data_section_t *s = regions; s != nullptr; s = s->next)
-        if (uint64_t(s->address) + s->size > image_end)
-            image_end = uint64_t(s->address) + s->size;
+        image_end = std::max(image_end, uint64_t(s->address) + s->size);
 
     uint32_t offset = options->offset;
     bool subtract = options->offset_subtract && offset != 0;
