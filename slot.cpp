@@ -156,12 +156,11 @@ static void take_fill_as_range(slot_t *slot)
     } else if (slot->crc_at == slot->fill_first && crc_end < fill_end) {
         slot->range_first = uint32_t(crc_end);
         slot->range_last = slot->fill_last;
-    } else if (slot->crc_at <= slot->fill_first && crc_end >= fill_end) {
-        command_usage_error("the CRC at %08Xh takes in the whole fill range %08Xh - %08Xh, leaving it nothing to cover; "
-                            "--crc-range names the bytes it covers", slot->crc_at, slot->fill_first, slot->fill_last);
     } else {
-        command_usage_error("the CRC at %08Xh lies inside the fill range %08Xh - %08Xh, at neither end of it; "
-                            "--crc-range names the bytes it covers", slot->crc_at, slot->fill_first, slot->fill_last);
+        bool whole = slot->crc_at <= slot->fill_first && crc_end >= fill_end;
+        command_usage_error("the CRC at %08Xh %s fill range %08Xh - %08Xh, %s; --crc-range names the bytes it covers",
+                            slot->crc_at, whole ? "takes in the whole" : "lies inside the", slot->fill_first,
+                            slot->fill_last, whole ? "leaving it nothing to cover" : "at neither end of it");
     }
     slot->range_given = true;
 }

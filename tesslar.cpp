@@ -6,9 +6,9 @@
 #include "data_sections.h"
 #include "quillkit.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdarg>
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

@@ -101,7 +101,7 @@ def run_case(case, v, program, wrapper):
 
 
 def main():
-    program, cases_path, option = os.path.abspath(sys.argv[1]), sys.argv[2], [a for a in sys.argv[3:] if a]
+    program, cases_path, option = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3:]
     wrapper = option[1:2] if option[:1] in (["--wrapper"], ["--windows"]) else []
     if option[:1] == ["--windows"]:  # a wineserver that stays makes each run quick
         windows.append(option[1])
