@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-// command.cpp: the ways out, option values, inputs, IHEX lines and outputs
-// of the tesslar commands.
+// command.cpp: the ways out, the report and option values of tesslar-hex
+// and tesslar-merge.
 #include "command.h"
 #include "quillkit.h"
 
-#include <climits>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cerrno>
 #include <cstring>
@@ -14,8 +14,8 @@
 
 const char *const command_version = "v1.02";
 
-// The output being written, whose temporary file a failure removes.
-static output_t *pending_output = nullptr;
+// What an error undoes before the run ends.
+static void (*error_cleanup)() = nullptr;
 
 static void say(const char *prefix, const char *format, va_list arguments)
 {
@@ -36,15 +36,18 @@ void command_usage_error(const char *format, ...)
 
 void command_error(const char *format, ...)
 {
-    if (pending_output != nullptr && pending_output->temporary[0] != '\0') {
-        fclose(pending_output->stream); // an open file cannot be removed everywhere
-        platform_remove(pending_output->temporary);
-    }
+    if (error_cleanup != nullptr)
+        error_cleanup();
     va_list arguments;
     va_start(arguments, format);
     say("ERROR: ", format, arguments);
     va_end(arguments);
     exit(1);
+}
+
+void command_at_error(void (*cleanup)())
+{
+    error_cleanup = cleanup;
 }
 
 void file_error(const char *what, const char *path)
@@ -204,172 +207,4 @@ void check_start_address(ihex_address_mode_t mode, uint32_t start_address)
     if (start_address > address_mode_limit(mode))
         command_usage_error("--start %08Xh lies beyond 000FFFFFh, the highest address of the segment mode",
                             start_address);
-}
-
-// Inputs are read front to back exactly once, in 64 KiB reads. A bigger
-// buffer reads no faster and costs a page fault per 4 KiB on every run: on
-// a 1 MiB input, 256 KiB of buffer cost more than half a millisecond.
-static char input_stream_buffer[1 << 16];
-
-FILE *open_input(const char *path, platform_file_t *file)
-{
-    FILE *input = platform_open(path, "rb");
-    if (input != nullptr && !platform_stat_open(input, file)) {
-        int error = errno;
-        fclose(input);
-        errno = error;
-        return nullptr;
-    }
-    if (input != nullptr)
-        setvbuf(input, input_stream_buffer, _IOFBF, sizeof input_stream_buffer);
-    return input;
-}
-
-uint8_t *read_all(FILE *input, const char *path, uint64_t *size)
-{
-    size_t capacity = 1 << 16, used = 0;
-    uint8_t *data = static_cast<uint8_t *>(malloc(capacity));
-    for (;;) {
-        if (data == nullptr)
-            command_error("cannot allocate memory");
-        used += fread(data + used, 1, capacity - used, input);
-        if (used < capacity)
-            break;
-        capacity *= 2;
-        data = static_cast<uint8_t *>(realloc(data, capacity));
-    }
-    if (ferror(input))
-        file_error("cannot read input file", path);
-    *size = used;
-    return data;
-}
-
-bool is_same_file(const char *path, const platform_file_t *file)
-{
-    platform_file_t other;
-    return platform_stat(path, &other) && other.volume == file->volume && other.index == file->index;
-}
-
-const char *reader_message(int result)
-{
-    switch (result) {
-    case IHEX_RESULT_EXTRA_CHARACTERS:
-        return "extra characters";
-    case IHEX_RESULT_INVALID_START_CODE:
-        return "invalid start code";
-    case IHEX_RESULT_INVALID_LINE:
-        return "invalid IHEX line";
-    case IHEX_RESULT_INVALID_RECORD:
-        return "invalid record";
-    case IHEX_RESULT_CHECKSUM_MISMATCH:
-        return "checksum mismatch";
-    case IHEX_RESULT_DUPLICATE_START_ADDRESS:
-        return "duplicate start address record";
-    case IHEX_RESULT_ADDRESS_OUT_OF_RANGE:
-        return "address out of range";
-    default:
-        return "unknown error";
-    }
-}
-
-static bool read_line(char *line, FILE *input)
-{
-    return platform_read_line(line, ihex_line_size, input) != nullptr;
-}
-
-static const char *skip_line_end(const char *p)
-{
-    while (*p == '\r' || *p == '\n')
-        p++;
-    return p;
-}
-
-void read_ihex(FILE *input, ihex_input_t *state, char *line, uint8_t *data,
-               bool (*on_record)(void *context, uint32_t address, uint32_t length, const uint8_t *data),
-               void *context)
-{
-    ihex_reader_init(&state->reader);
-    state->line_number = 0;
-    state->error = IHEX_RESULT_OK;
-    state->end_of_file_seen = state->extra_data = false;
-    uint32_t address = 0;
-    while (read_line(line, input)) {
-        state->line_number++;
-        const char *record = skip_line_end(line);
-        if (*record == '\0')
-            continue;
-        uint32_t length;
-        int result = ihex_parse_line(&state->reader, record, &address, &length, data);
-        if (result == IHEX_RESULT_EOF) {
-            // Only blank lines are expected after it; nothing there is parsed.
-            state->end_of_file_seen = true;
-            while (!state->extra_data && read_line(line, input))
-                state->extra_data = *skip_line_end(line) != '\0';
-            return;
-        }
-        if (result != IHEX_RESULT_OK) {
-            state->error = result;
-            return;
-        }
-        if (!on_record(context, address, length, data))
-            return;
-    }
-}
-
-bool output_open(output_t *output, const char *path)
-{
-    output->path = path;
-    output->temporary[0] = '\0';
-    output->stream = platform_create_beside(path, output->temporary, output->target);
-    if (output->stream != nullptr) {
-        pending_output = output;
-        return true;
-    }
-    output->temporary[0] = '\0'; // what cannot be replaced is written in place
-    output->stream = platform_open(path, "wb");
-    return output->stream != nullptr;
-}
-
-void open_ihex_output(output_t *output, const char *path, ihex_writer_t *writer, ihex_address_mode_t mode,
-                      uint32_t record_bytes)
-{
-    if (!output_open(output, path))
-        file_error("cannot open output file", path);
-    ihex_writer_init(writer);
-    writer->address_mode = mode;
-    writer->max_record_bytes = uint8_t(record_bytes);
-}
-
-void write_ihex_block(ihex_writer_t *writer, output_t *output, uint8_t last_block)
-{
-    char line[16 + 2 * 255];
-    for (;;) {
-        int result = ihex_write_line(writer, line, last_block);
-        if (result == IHEX_WRITE_START_ADDRESS_DROPPED)
-            continue;
-        if (result == IHEX_WRITE_END_OF_BLOCK && !last_block)
-            return;
-        size_t length = strlen(line);
-        if (fwrite(line, 1, length, output->stream) != length)
-            file_error("cannot write output file", output->path);
-        if (result == IHEX_WRITE_END_OF_BLOCK)
-            return;
-    }
-}
-
-bool output_close(output_t *output)
-{
-    // the first failure's reason is the one to tell
-    int error = fflush(output->stream) != 0 || ferror(output->stream) ? errno : 0;
-    if (fclose(output->stream) != 0 && error == 0)
-        error = errno;
-    if (output->temporary[0] != '\0') {
-        if (error == 0 && !platform_replace(output->temporary, output->target))
-            error = errno;
-        if (error != 0)
-            platform_remove(output->temporary);
-    }
-    pending_output = nullptr;
-    errno = error;
-    return error == 0;
 }

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: MIT
-// command.h: what the tesslar commands share: reading IHEX lines with the
-// converter's rules, opening inputs and outputs, and, for tesslar-hex and
-// tesslar-merge, the ways out, the report and the reading of option values.
+// command.h: how tesslar-hex and tesslar-merge speak: the ways out, the
+// report, and the reading of option values (tesslar takes its version).
 #pragma once
 
 #include "ihex.h"
-#include "platform.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 extern const char *const command_version; // "v1.02"
 
@@ -23,8 +21,10 @@ extern const char command_usage_text[];
 // "ERROR: <message>" and "Try '<name> --help'."; exit status 1.
 [[noreturn]] __attribute__((format(printf, 1, 2))) void command_usage_error(const char *format, ...);
 
-// "ERROR: <message>"; exit status 1. An output being written is removed.
+// "ERROR: <message>"; exit status 1, after the cleanup that
+// command_at_error named, if any (an output being written is removed).
 [[noreturn]] __attribute__((format(printf, 1, 2))) void command_error(const char *format, ...);
+void command_at_error(void (*cleanup)());
 
 // command_error for a file that the system refused, with its reason (errno):
 // "cannot open input file: 'app.hex': No such file or directory".
@@ -65,67 +65,3 @@ const char *address_mode_name(ihex_address_mode_t mode);
 uint32_t address_mode_limit(ihex_address_mode_t mode); // the highest address it reaches
 // A --start value the mode cannot write is a usage error.
 void check_start_address(ihex_address_mode_t mode, uint32_t start_address);
-
-// Opens an input for reading in binary mode, with a large buffer; a folder,
-// which opens but holds nothing, gives null too, with errno EISDIR. *file
-// receives what the system tells of it. One input is open at a time.
-FILE *open_input(const char *path, platform_file_t *file);
-
-// Reads what is left of `input` into one heap block and returns it; *size
-// receives its length. A failed read is fatal.
-uint8_t *read_all(FILE *input, const char *path, uint64_t *size);
-
-// Whether `path` names the file that `file` describes, by its identity: a
-// hard or a symbolic link to it counts, and so does another spelling.
-bool is_same_file(const char *path, const platform_file_t *file);
-
-// The converter's message for a reader result or IHEX_RESULT_ADDRESS_OUT_OF_RANGE.
-const char *reader_message(int result);
-
-/*
- * Reads IHEX lines from `input` with the converter's rules: a line holds at
- * most 522 characters (`line` has room for 523), lines of CR and LF only are
- * skipped, the first bad record ends the reading, and so does the
- * end-of-file record, after which only blank lines are expected. Every other
- * accepted record goes to `on_record` with the address of the last data
- * record (0 before the first), its length (0 for other records) and its
- * bytes in `data`; when it returns false the reading stops as if the input
- * had ended there. `line_number` counts every line read.
- */
-constexpr int ihex_line_size = 523;
-struct ihex_input_t {
-    ihex_reader_t reader;
-    uint32_t line_number;
-    int error;             // IHEX_RESULT_OK, or the result of the bad record
-    bool end_of_file_seen; // the reading ended at an end-of-file record
-    bool extra_data;       // something other than blank lines came after it
-};
-void read_ihex(FILE *input, ihex_input_t *state, char *line, uint8_t *data,
-               bool (*on_record)(void *context, uint32_t address, uint32_t length, const uint8_t *data),
-               void *context);
-
-/*
- * An output written to a temporary file beside it and renamed over it once
- * whole, so that a failed run leaves neither a partial file nor a damaged
- * earlier one. A device, a pipe or anything else that cannot be replaced is
- * written in place. From output_open to output_close a command_error removes
- * the temporary file.
- */
-struct output_t {
-    FILE *stream;
-    const char *path;
-    char temporary[4096]; // empty when written in place
-    char target[4096];    // the file the temporary one replaces
-};
-bool output_open(output_t *output, const char *path);
-// Opens `path` as output_open does, a failure being fatal, and prepares
-// `writer` for a stream in `mode` with up to `record_bytes` bytes a record.
-void open_ihex_output(output_t *output, const char *path, ihex_writer_t *writer, ihex_address_mode_t mode,
-                      uint32_t record_bytes);
-// Writes every line the writer makes of its current block, and closes the
-// stream after it when `last_block` is set; a failed write is fatal.
-void write_ihex_block(ihex_writer_t *writer, output_t *output, uint8_t last_block);
-// Flushes and closes the stream and puts the file in place; false, with
-// errno telling why, on a failed write. Either way the temporary file is
-// gone afterwards.
-bool output_close(output_t *output);

@@ -2,6 +2,7 @@
 // data_sections.cpp: ordered insertion and consolidation of data sections.
 #include "data_sections.h"
 
+#include "key_sort.h"
 #include "platform.h"
 
 #include <algorithm>
@@ -69,7 +70,7 @@ data_section_t *data_section_alloc(uint32_t size)
     size_t bytes = (sizeof(data_section_t) + size + 7) & ~size_t(7);
     if (size > small_section_limit) {
         // large ones on their own; data_section_free tells the kinds by size
-        return static_cast<data_section_t *>(data_sections_alloc_bulk(bytes));
+        return static_cast<data_section_t *>(platform_alloc_large(bytes));
     }
     if (current_block == nullptr || current_block->used + bytes > pool_block_size) {
         // A full block stays until its last section is freed.
@@ -100,11 +101,6 @@ void data_section_free(data_section_t *section)
     }
 }
 
-void *data_sections_alloc_bulk(uint64_t size)
-{
-    return size > SIZE_MAX ? nullptr : platform_alloc_large(size_t(size));
-}
-
 void data_sections_list_init(data_section_list_t *list)
 {
     list->head = nullptr;
@@ -125,29 +121,6 @@ void data_sections_append(data_section_list_t *list, data_section_t *section)
     list->tail = section;
 }
 
-data_section_key_t *data_sections_sort_keys(data_section_key_t *keys, data_section_key_t *scratch, size_t count)
-{
-    constexpr unsigned digit_bits = 11;
-    constexpr size_t digits = size_t(1) << digit_bits;
-    for (unsigned shift = 0; shift < 32; shift += digit_bits) {
-        size_t starts[digits] = {};
-        for (size_t i = 0; i < count; i++)
-            starts[(keys[i].address >> shift) & (digits - 1)]++;
-        if (count == 0 || starts[(keys[0].address >> shift) & (digits - 1)] == count)
-            continue; // every key has this digit: the pass would change nothing
-        size_t total = 0;
-        for (size_t &start : starts) {
-            size_t n = start;
-            start = total;
-            total += n;
-        }
-        for (size_t i = 0; i < count; i++)
-            scratch[starts[(keys[i].address >> shift) & (digits - 1)]++] = keys[i];
-        std::swap(keys, scratch);
-    }
-    return keys;
-}
-
 // Shuffled input has short runs, and merging them chases pointers all over
 // memory. Sorting an array is cheaper then: the sections are entered last
 // arrival first and sorted stably by address (a radix sort, 11 bits a pass),
@@ -155,14 +128,13 @@ data_section_key_t *data_sections_sort_keys(data_section_key_t *keys, data_secti
 // had.
 static bool sort_through_array(data_section_list_t *list, size_t count)
 {
-    data_section_key_t *block =
-        static_cast<data_section_key_t *>(data_sections_alloc_bulk(2 * count * sizeof(data_section_key_t)));
+    sort_key_t *block = static_cast<sort_key_t *>(platform_alloc_large(2 * count * sizeof(sort_key_t)));
     if (block == nullptr)
         return false;
     size_t i = count;
     for (data_section_t *s = list->head; s != nullptr; s = s->next)
         block[--i] = {s->address, s};
-    data_section_key_t *entries = data_sections_sort_keys(block, block + count, count);
+    sort_key_t *entries = sort_keys(block, block + count, count);
 
     // Move every section to new memory in address order, so that what
     // follows walks memory front to back instead of jumping about.

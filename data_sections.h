@@ -31,11 +31,6 @@ inline uint8_t *data_section_bytes(data_section_t *section)
 data_section_t *data_section_alloc(uint32_t size);
 void data_section_free(data_section_t *section);
 
-// A large buffer (a region or an image) from the C heap, aligned so that the
-// system can back it with large pages; release it with free(). Null when
-// memory is exhausted.
-void *data_sections_alloc_bulk(uint64_t size);
-
 /*
  * A list of sections being built in ascending address order. Sections are
  * linked in as they arrive; as long as each one lies above the one before,
@@ -59,18 +54,6 @@ void data_sections_append(data_section_list_t *list, data_section_t *section);
 
 // Puts the list in address order; list->head and list->tail then give it.
 void data_sections_list_finish(data_section_list_t *list);
-
-/*
- * A sort key: an address and what it stands for. data_sections_sort_keys
- * sorts `count` keys by address, stably (keys with equal addresses keep their
- * order), through `scratch`, room for as many, and returns whichever of the
- * two arrays holds the result. A radix sort, 11 bits a pass: linear time.
- */
-struct data_section_key_t {
-    uint32_t address;
-    const void *item;
-};
-data_section_key_t *data_sections_sort_keys(data_section_key_t *keys, data_section_key_t *scratch, size_t count);
 
 // Merges every run of sections in which each one begins exactly where the
 // one before it ends into one new section, frees all the old sections, and

@@ -27,14 +27,27 @@ struct platform_file_t {
 bool platform_stat(const char *path, platform_file_t *file);    // through symbolic links
 bool platform_stat_open(FILE *stream, platform_file_t *file);
 
+// Whether `path` names the file that `file` describes, by its identity: a
+// hard or a symbolic link to it counts, and so does another spelling.
+inline bool platform_same_file(const char *path, const platform_file_t *file)
+{
+    platform_file_t other;
+    return platform_stat(path, &other) && other.volume == file->volume && other.index == file->index;
+}
+
 // A new file beside the one `path` names, to be renamed over it once whole:
 // its stream, with its own name in `temporary` and the file it will replace
-// in `target` (through a symbolic link, the file the link names). An
-// existing file's permissions are given to it. Null when `path` cannot be
+// in `target` (through a symbolic link, the file the link names). On POSIX
+// systems an existing file's permissions are given to it; on Windows it
+// takes its folder's, as any new file does. Null when `path` cannot be
 // replaced by a rename (a device, a pipe) or nothing can be created beside
 // it: the caller then writes `path` in place.
 FILE *platform_create_beside(const char *path, char (&temporary)[4096], char (&target)[4096]);
-// Puts `temporary` in the place of `target`, in one step.
+// Puts what was written to `stream` (flushed from its buffer already) on
+// the disk, so that it outlives a power cut.
+bool platform_sync(FILE *stream);
+// Puts `temporary` in the place of `target`, in one step, and the folder's
+// new entry on the disk.
 bool platform_replace(const char *temporary, const char *target);
 void platform_remove(const char *path);
 

@@ -5,9 +5,11 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -87,9 +89,27 @@ FILE *platform_create_beside(const char *path, char (&temporary)[4096], char (&t
     return stream;
 }
 
+bool platform_sync(FILE *stream)
+{
+    return fsync(fileno(stream)) == 0;
+}
+
 bool platform_replace(const char *temporary, const char *target)
 {
-    return rename(temporary, target) == 0;
+    if (rename(temporary, target) != 0)
+        return false;
+    // The rename is an entry of the folder, which reaches the disk only
+    // when the folder itself is synced.
+    const char *slash = strrchr(target, '/');
+    char folder[4096];
+    snprintf(folder, sizeof folder, "%.*s", slash == nullptr ? 1 : slash == target ? 1 : int(slash - target),
+             slash == nullptr ? "." : target);
+    int descriptor = open(folder, O_RDONLY | O_DIRECTORY);
+    if (descriptor >= 0) {
+        fsync(descriptor); // the file is in place already; a folder that cannot be synced changes nothing
+        close(descriptor);
+    }
+    return true;
 }
 
 void platform_remove(const char *path)

@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include <fcntl.h>
 #include <io.h>
@@ -30,13 +32,29 @@ bool widen(const char *text, wchar_t (&wide)[longest_path])
     return false;
 }
 
+// The system's errors that a user meets with files, as the C library's
+// errno, whose strerror says what happened; anything else is EIO.
+constexpr struct {
+    DWORD error;
+    int errno_value;
+} system_errors[] = {
+    {ERROR_FILE_NOT_FOUND, ENOENT},      {ERROR_PATH_NOT_FOUND, ENOENT},      {ERROR_BAD_PATHNAME, ENOENT},
+    {ERROR_INVALID_DRIVE, ENOENT},       {ERROR_BAD_NETPATH, ENOENT},         {ERROR_BAD_NET_NAME, ENOENT},
+    {ERROR_ACCESS_DENIED, EACCES},       {ERROR_SHARING_VIOLATION, EACCES},   {ERROR_LOCK_VIOLATION, EACCES},
+    {ERROR_WRITE_PROTECT, EROFS},        {ERROR_INVALID_NAME, EINVAL},        {ERROR_DIRECTORY, ENOTDIR},
+    {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG}, {ERROR_DISK_FULL, ENOSPC},    {ERROR_HANDLE_DISK_FULL, ENOSPC},
+    {ERROR_FILE_EXISTS, EEXIST},         {ERROR_ALREADY_EXISTS, EEXIST},      {ERROR_NOT_SAME_DEVICE, EXDEV},
+    {ERROR_TOO_MANY_OPEN_FILES, EMFILE}, {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},   {ERROR_OUTOFMEMORY, ENOMEM},
+    {ERROR_NOT_READY, EAGAIN},           {ERROR_CURRENT_DIRECTORY, EACCES},   {ERROR_DIR_NOT_EMPTY, ENOTEMPTY},
+};
+
 void set_errno_from_system()
 {
     DWORD error = GetLastError();
-    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
-            : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
-            : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL      ? ENOSPC
-                                                                               : EIO;
+    errno = EIO;
+    for (const auto &known : system_errors)
+        if (known.error == error)
+            errno = known.errno_value;
 }
 
 bool describe(HANDLE handle, platform_file_t *file)
@@ -80,11 +98,32 @@ void platform_arguments(int *argc, char ***argv)
     _setmode(_fileno(stderr), _O_BINARY);
 }
 
+// A path the system takes whatever its length: a full one beyond MAX_PATH
+// is given the \\?\ prefix that lifts the limit.
+static bool system_path(const char *path, wchar_t (&wide)[longest_path])
+{
+    static wchar_t given[longest_path];
+    if (!widen(path, given))
+        return false;
+    DWORD length = GetFullPathNameW(given, longest_path - 8, wide + 4, nullptr);
+    if (length == 0 || length >= longest_path - 8 || length < MAX_PATH - 12 || wcsncmp(given, L"\\\\?\\", 4) == 0) {
+        wcscpy(wide, given);
+        return true;
+    }
+    if (wcsncmp(wide + 4, L"\\\\", 2) == 0) { // \\server\share: \\?\UNC\server\share
+        memmove(wide + 8, wide + 6, (length - 1) * sizeof(wchar_t));
+        memcpy(wide, L"\\\\?\\UNC\\", 8 * sizeof(wchar_t));
+    } else {
+        memcpy(wide, L"\\\\?\\", 4 * sizeof(wchar_t));
+    }
+    return true;
+}
+
 FILE *platform_open(const char *path, const char *mode)
 {
     static wchar_t wide_path[longest_path];
     wchar_t wide_mode[16];
-    if (!widen(path, wide_path) || MultiByteToWideChar(CP_UTF8, 0, mode, -1, wide_mode, 16) == 0)
+    if (!system_path(path, wide_path) || MultiByteToWideChar(CP_UTF8, 0, mode, -1, wide_mode, 16) == 0)
         return nullptr;
     FILE *stream = _wfopen(wide_path, wide_mode);
     DWORD attributes = GetFileAttributesW(wide_path);
@@ -96,7 +135,7 @@ FILE *platform_open(const char *path, const char *mode)
 bool platform_stat(const char *path, platform_file_t *file)
 {
     static wchar_t wide[longest_path];
-    if (!widen(path, wide))
+    if (!system_path(path, wide))
         return false;
     HANDLE handle = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -116,39 +155,70 @@ bool platform_stat_open(FILE *stream, platform_file_t *file)
 
 FILE *platform_create_beside(const char *path, char (&temporary)[4096], char (&target)[4096])
 {
-    static wchar_t wide[longest_path], folder[longest_path], temporary_wide[MAX_PATH + 1];
+    static wchar_t wide[longest_path];
     platform_file_t file;
-    if (!widen(path, wide) || (platform_stat(path, &file) && !file.regular))
+    if (!system_path(path, wide) || (platform_stat(path, &file) && !file.regular))
         return nullptr;
-    wcscpy(folder, wide);
-    wchar_t *slash = wcsrchr(folder, L'\\'), *other = wcsrchr(folder, L'/');
-    slash = other > slash ? other : slash;
-    if (slash != nullptr)
-        slash[1] = L'\0';
-    else
-        wcscpy(folder, L".");
-    // a name of its own in the same folder, created there
-    if (GetTempFileNameW(folder, L"tsl", 0, temporary_wide) == 0)
+    // Through a symbolic link, the file it names is replaced: the one that
+    // opening the path reaches.
+    HANDLE existing = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (existing != INVALID_HANDLE_VALUE) {
+        DWORD final = GetFinalPathNameByHandleW(existing, wide, longest_path - 16, FILE_NAME_NORMALIZED);
+        CloseHandle(existing);
+        if (final == 0 || final >= longest_path - 16)
+            return nullptr;
+    }
+    if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, target, sizeof target - 16, nullptr, nullptr) == 0)
         return nullptr;
-    FILE *stream = _wfopen(temporary_wide, L"wb");
-    if (stream == nullptr || WideCharToMultiByte(CP_UTF8, 0, temporary_wide, -1, temporary, sizeof temporary,
-                                                 nullptr, nullptr) == 0) {
-        if (stream != nullptr)
-            fclose(stream);
-        DeleteFileW(temporary_wide);
+    // A name of its own beside it, "<name>.tslNNNNNNNN", made here only if
+    // no file has it: no length limit but the system's own.
+    size_t length = wcslen(wide);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 100; attempt++) {
+        unsigned number = unsigned(GetTickCount() * 2654435761u + GetCurrentProcessId() * 40503u + attempt);
+        _snwprintf(wide + length, 13, L".tsl%08X", number);
+        snprintf(temporary, sizeof temporary, "%s.tsl%08X", target, number);
+        handle = CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            return nullptr;
+    }
+    int descriptor = handle == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(intptr_t(handle), _O_BINARY | _O_WRONLY);
+    FILE *stream = descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
+    if (stream == nullptr) {
+        if (descriptor >= 0)
+            _close(descriptor);
+        else if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        DeleteFileW(wide);
         return nullptr;
     }
-    snprintf(target, sizeof target, "%s", path);
     return stream;
+}
+
+bool platform_sync(FILE *stream)
+{
+    if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))))
+        return true;
+    set_errno_from_system();
+    return false;
 }
 
 bool platform_replace(const char *temporary, const char *target)
 {
     static wchar_t from[longest_path], to[longest_path];
-    if (!widen(temporary, from) || !widen(target, to))
+    if (!system_path(temporary, from) || !system_path(target, to))
         return false;
-    if (MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
+    // A virus scanner or an indexer may hold the new file open for a
+    // moment after it was written: the rename is tried again for a second.
+    for (int attempt = 0;; attempt++) {
+        if (MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        DWORD error = GetLastError();
+        if (attempt == 20 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+            break;
+        Sleep(50);
+    }
     set_errno_from_system();
     return false;
 }
@@ -156,7 +226,7 @@ bool platform_replace(const char *temporary, const char *target)
 void platform_remove(const char *path)
 {
     static wchar_t wide[longest_path];
-    if (widen(path, wide))
+    if (system_path(path, wide))
         DeleteFileW(wide);
 }
 

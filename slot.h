@@ -1,22 +1,16 @@
 // SPDX-License-Identifier: MIT
-// slot.h: a flash slot for tesslar-merge: the merged data, a range filled
-// with a pad byte where no input gives one, and a CRC of a range stored at a
-// fixed address, all laid out as pieces in address order for the writer.
+// slot.h: a flash slot for tesslar-merge: a range filled with a pad byte
+// where no input gives one, and a CRC of a range stored at a fixed address,
+// laid out over the image's view for the writer.
 #pragma once
 
 #include "ihex.h"
+#include "image.h"
+#include "inputs.h"
 #include "quillkit.h"
 
 #include <cstddef>
 #include <cstdint>
-
-// A run of the output: `bytes`, or the pad byte throughout when it is null.
-// `end` is one past the last address, so a piece may end at 2^32.
-struct slot_piece_t {
-    uint32_t address;
-    uint64_t end;
-    const uint8_t *bytes;
-};
 
 struct slot_t {
     // From the command line.
@@ -36,8 +30,6 @@ struct slot_t {
     uint64_t crc_first, crc_end; // the bytes the CRC covers
     uint32_t crc_value;
     uint8_t crc_bytes[4];
-    slot_piece_t *pieces; // in address order, none overlapping
-    size_t piece_count;
 };
 
 // The slot's options, all of which take a value: getopt_long codes for a
@@ -48,6 +40,8 @@ enum slot_option_t { SLOT_FILL = 0x100, SLOT_PAD, SLOT_CRC, SLOT_CRC_AT, SLOT_CR
         {"crc", required_argument, nullptr, SLOT_CRC}, {"crc-at", required_argument, nullptr, SLOT_CRC_AT},         \
         {"crc-range", required_argument, nullptr, SLOT_CRC_RANGE},                                                  \
         {"crc-endian", required_argument, nullptr, SLOT_CRC_ENDIAN}
+
+// slot_options.cpp: reading the options.
 
 // Reads one slot option and its value; a bad value is a usage error.
 void slot_read_option(slot_t *slot, int option, const char *value);
@@ -63,18 +57,23 @@ void slot_check_options(slot_t *slot, ihex_address_mode_t mode);
 
 // The CRC's own bytes: [crc_at, crc_at + width / 8); empty without a CRC.
 uint64_t slot_crc_end(const slot_t *slot);
+// Its name as the report gives it.
+const char *slot_crc_name(const slot_t *slot);
+// The CRC unit of an STM32 takes whole words: what is wrong when the range
+// [first, end) is not, else null.
+const char *slot_not_whole_words(const slot_t *slot, uint64_t first, uint64_t end, char (&text)[128]);
+
+// slot.cpp: the layout.
+
+// An input byte may not lie where the CRC goes: the first block in address
+// order that reaches into it is named.
+void slot_check_place(const slot_t *slot, const image_t *image, const input_t *inputs);
 
 /*
- * Lays out the output from `count` data blocks in address order (none
- * overlapping, none on the CRC's bytes): the blocks, the fill where they
- * leave gaps, and the CRC, which it computes. Prints what it filled and the
- * CRC. A hole in the CRC's range is fatal. Frees nothing: slot_free does.
+ * Lays the fill and the CRC out over `view`, which holds the data in address
+ * order (none overlapping, none on the CRC's bytes): the fill where the data
+ * leaves gaps, then the CRC, which it computes over the view. Prints what it
+ * filled and the CRC. A hole in the CRC's range is fatal. The view keeps
+ * pointers into *slot.
  */
-void slot_build(slot_t *slot, const slot_piece_t *blocks, size_t count);
-
-// The bytes of [address, address + size), which the pieces must cover:
-// a pointer into a piece when one holds them all, else a copy in `scratch`.
-// `cursor` starts at 0; calls go up in address order.
-const uint8_t *slot_bytes(const slot_t *slot, size_t *cursor, uint64_t address, uint64_t size, uint8_t *scratch);
-
-void slot_free(slot_t *slot);
+void slot_build(slot_t *slot, image_view_t *view);

@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: MIT
 // tesslar-hex: turns a flat binary file back into Intel HEX text.
-// The run goes command line, input, output; every error leaves through
-// command_usage_error or command_error.
+// The run goes command line, input (one block of an image), output; every
+// error leaves through command_usage_error or command_error.
 #include "command.h"
+#include "image.h"
+#include "input_file.h"
+#include "inputs.h"
+#include "output.h"
+#include "platform.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -102,26 +107,26 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
 }
 
 // ---------------------------------------------------------------------------
-// Input
+// Input and output
 
-// Reads the whole input into one heap block; *size receives its length.
-static uint8_t *read_input(const char *path, uint64_t *size)
+// Keeps the whole input in the image's store; *size receives its length.
+static uint64_t read_input(const char *path, image_t *image, uint64_t *size)
 {
     platform_file_t file;
     FILE *input = open_input(path, &file);
     if (input == nullptr)
         file_error("cannot open input file", path);
-    uint8_t *data = read_all(input, path, size);
+    input_t source{path, INPUT_BINARY, 0};
+    input_verdict_t verdict;
+    uint64_t offset;
+    if (!input_load(image, input, &offset, size, &verdict))
+        input_fail(&source, &verdict);
     fclose(input);
-    return data;
+    return offset;
 }
 
-// ---------------------------------------------------------------------------
-// Output
-
-// Drives the writer over the input as one block and writes each line as it
-// comes.
-static void write_hex(const hex_options_t *options, const uint8_t *data, uint64_t size)
+// Writes the input, at its address, as one block of IHEX records.
+static void write_hex(const hex_options_t *options, image_t *image, uint64_t offset, uint64_t size)
 {
     uint64_t last = options->address + size - 1;
     uint32_t limit = address_mode_limit(options->mode);
@@ -129,22 +134,16 @@ static void write_hex(const hex_options_t *options, const uint8_t *data, uint64_
         command_error("the input ends at %08llXh, beyond %08Xh, the highest address of the %s mode%s",
                       static_cast<unsigned long long>(last), limit, address_mode_name(options->mode),
                       options->mode == IHEX_ADDRESS_MODE_LINEAR ? "" : "; --mode linear reaches FFFFFFFFh");
-
-    output_t output;
-    ihex_writer_t writer;
-    open_ihex_output(&output, options->output_path, &writer, options->mode, options->record_bytes);
+    image_view_t view{};
+    if (!image_begin_input(image) || !image_add(image, options->address, offset, size, 0) ||
+        !image_find_regions(image, true) || !image_view_of(image, IMAGE_LAST_WINS, &view))
+        command_error("cannot allocate memory");
     // every byte is written unless the user names one to leave out
-    writer.skip_fill = options->skip_given;
-    writer.fill_value = uint8_t(options->skip_value);
-    writer.start_address_present = options->start_present;
-    writer.start_address = options->start_address;
-    writer.data = data;
-    writer.address = options->address;
-    writer.remaining = uint32_t(size);
-
-    write_ihex_block(&writer, &output, 1);
-    if (!output_close(&output))
-        file_error("cannot write output file", options->output_path);
+    ihex_format_t format{options->mode, options->record_bytes, options->skip_given, uint8_t(options->skip_value),
+                         options->start_present, options->start_address};
+    ihex_writer_t writer;
+    output_ihex(&view, options->output_path, &format, &writer);
+    image_view_free(&view);
     report("Wrote '%s': %u lines, %u data bytes", options->output_path, writer.line_count, writer.data_byte_count);
     if (size != 0)
         report(" at %08Xh - %08Xh", options->address, uint32_t(last));
@@ -160,13 +159,14 @@ int main(int argc, char **argv)
     read_command_line(argc, argv, &options);
     // Writing over the input would destroy it before it was read.
     platform_file_t input_file;
-    if (platform_stat(options.input_path, &input_file) && is_same_file(options.output_path, &input_file))
+    if (platform_stat(options.input_path, &input_file) && platform_same_file(options.output_path, &input_file))
         command_error("the output file is the input file: '%s'", options.output_path);
 
-    uint64_t size;
-    uint8_t *data = read_input(options.input_path, &size);
-    write_hex(&options, data, size);
-    free(data);
+    image_t image;
+    image_init(&image, platform_stat(options.input_path, &input_file) ? input_file.size + 1 : 0, 1);
+    uint64_t size, offset = read_input(options.input_path, &image, &size);
+    write_hex(&options, &image, offset, size);
+    image_free(&image);
     report_flush();
     return 0;
 }

@@ -4,6 +4,8 @@
 // image; every error leaves through usage_error or fatal_error.
 #include "command.h"
 #include "data_sections.h"
+#include "input_file.h"
+#include "platform.h"
 #include "quillkit.h"
 
 #include <algorithm>
@@ -159,24 +161,19 @@ static void read_command_line(int argc, char **argv, conversion_options_t *optio
 
 constexpr int data_buffer_size = 256;
 
-struct input_pass_t {
-    const conversion_options_t *options;
-    data_section_list_t *sections;
-    ihex_input_t *input;
-};
-
-// One accepted record: cut at the top address and kept as a section.
-static bool keep_record(void *context, uint32_t address, uint32_t length, const uint8_t *data)
+// One accepted record, cut at the top address and kept as a section; false
+// when it ends the reading.
+static bool keep_record(const conversion_options_t *options, const ihex_text_t *text, data_section_list_t *sections,
+                        uint32_t address, uint32_t length, const uint8_t *data)
 {
-    const input_pass_t *pass = static_cast<const input_pass_t *>(context);
-    uint32_t top_address = pass->options->top_address;
+    uint32_t top_address = options->top_address;
     // Data beyond the top address ends the reading as if the file ended.
     if (address > top_address)
         return false;
     if (length == 0)
         return true;
     if (uint64_t(address) + length > (uint64_t(1) << 32))
-        fatal_error(pass->input->line_number, "%s", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE));
+        fatal_error(text->line_number, "%s", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE));
     if (address + length - 1 > top_address)
         length = top_address - address + 1;
 
@@ -185,13 +182,13 @@ static bool keep_record(void *context, uint32_t address, uint32_t length, const 
     new_line->address = address;
     new_line->size = length;
     memcpy(data_section_bytes(new_line), data, length);
-    data_sections_append(pass->sections, new_line);
+    data_sections_append(sections, new_line);
     return true;
 }
 
 // Reads the whole input into `sections`, one section per data record, in
 // ascending address order.
-static void read_input(const conversion_options_t *options, ihex_input_t *input, char *line, uint8_t *data,
+static void read_input(const conversion_options_t *options, ihex_text_t *input, char *line, uint8_t *data,
                        data_section_list_t *sections, platform_file_t *input_file)
 {
     printf("\nInput file: %s\n", options->input_path);
@@ -200,8 +197,11 @@ static void read_input(const conversion_options_t *options, ihex_input_t *input,
         fatal_error(0, "cannot open input file: '%s'", options->input_path);
 
     data_sections_list_init(sections);
-    input_pass_t pass{options, sections, input};
-    read_ihex(file, input, line, data, keep_record, &pass);
+    ihex_text_begin(input, file, line);
+    uint32_t address = 0, length;
+    while (ihex_text_next(input, data, &address, &length) &&
+           keep_record(options, input, sections, address, length, data)) {
+    }
     if (input->error != IHEX_RESULT_OK)
         fatal_error(input->line_number, "%s", reader_message(input->error));
     if (input->end_of_file_seen) {
@@ -268,7 +268,7 @@ static void write_image(const conversion_options_t *options, data_section_t *reg
                         const platform_file_t *input_file)
 {
     printf("\n\nOutput file: %s", options->output_path);
-    bool is_input = is_same_file(options->output_path, input_file);
+    bool is_input = platform_same_file(options->output_path, input_file);
     FILE *output = is_input ? nullptr : platform_open(options->output_path, "wb");
     if (output == nullptr) {
         free_sections(regions);
@@ -306,7 +306,7 @@ static void write_image(const conversion_options_t *options, data_section_t *reg
 
     fflush(stdout);
     uint64_t rounded_size = (image_size + 3) & ~uint64_t(3);
-    uint8_t *image = static_cast<uint8_t *>(data_sections_alloc_bulk(rounded_size));
+    uint8_t *image = static_cast<uint8_t *>(platform_alloc_large(size_t(rounded_size)));
     if (image == nullptr) {
         free_sections(regions);
         fatal_error(0, "cannot allocate memory");
@@ -344,7 +344,7 @@ static void write_image(const conversion_options_t *options, data_section_t *reg
 int main(int argc, char **argv)
 {
     conversion_options_t options;
-    ihex_input_t input;
+    ihex_text_t input;
     char line[ihex_line_size];
     uint8_t data[data_buffer_size];
     data_section_list_t sections;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: any bytes as an ELF file (README.md says what must hold).
-#include "elf_input.h"
+#include "elf.h"
 
 #include <cstdlib>
 #include <vector>
@@ -21,9 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     std::vector<uint8_t> file(bytes, bytes + size); // a block of its own size: a read beyond it is seen
     span_t span{file.data(), file.data() + size};
-    elf_result_t result;
-    bool read = elf_read(file.data(), size, &result, check_piece, &span);
-    if (read != (result.error[0] == '\0'))
+    elf_file_t elf;
+    bool read = elf_open(&elf, file.data(), size);
+    if (read) {
+        std::vector<elf_segment_t> segments(elf.phnum); // exactly the room it asks for
+        read = elf_sections(&elf, segments.data(), check_piece, &span);
+    }
+    if (read != (elf.error[0] == '\0'))
         abort();
     return 0;
 }

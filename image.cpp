@@ -1,0 +1,279 @@
+// SPDX-License-Identifier: MIT
+// image.cpp: blocks kept in a store, put in address order and swept into
+// regions and overlaps; regions painted, and read through a view.
+#include "image.h"
+
+#include "key_sort.h"
+#include "platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+// Room for `capacity` items up front, in memory that the system may back
+// with large pages; without it the array starts empty and grows.
+template <typename T> static void reserve(growing_t<T> *array, uint64_t capacity)
+{
+    uint64_t bytes = capacity * sizeof(T);
+    array->items = bytes <= SIZE_MAX ? static_cast<T *>(platform_alloc_large(size_t(bytes))) : nullptr;
+    array->capacity = array->items == nullptr ? 0 : capacity;
+}
+
+void image_init(image_t *image, uint64_t bytes, uint64_t blocks)
+{
+    *image = image_t{};
+    reserve(&image->store, bytes);
+    reserve(&image->blocks, blocks);
+}
+
+void image_free(image_t *image)
+{
+    for (size_t i = 0; i < image->painted.count; i++)
+        free(image->painted.items[i]);
+    free(image->painted.items);
+    free(image->regions.items);
+    free(image->overlaps.items);
+    free(image->sorted);
+    free(image->store.items);
+    free(image->blocks.items);
+    free(image->input_starts.items);
+    free(image->sections.items);
+    free(image->names.items);
+    *image = image_t{};
+}
+
+uint8_t *image_room(image_t *image, uint64_t size)
+{
+    if (size > SIZE_MAX - image->store.count || grow(&image->store, size_t(size)) == nullptr)
+        return nullptr;
+    image->store.count -= size_t(size);
+    return image->store.items + image->store.count;
+}
+
+uint64_t image_keep(image_t *image, uint64_t size)
+{
+    image->store.count += size_t(size);
+    return image->store.count - size;
+}
+
+bool image_begin_input(image_t *image)
+{
+    size_t *start = grow(&image->input_starts, 1);
+    if (start != nullptr)
+        *start = image->blocks.count;
+    return start != nullptr;
+}
+
+bool image_add(image_t *image, uint32_t address, uint64_t offset, uint64_t size, uint32_t place)
+{
+    for (uint64_t at = 0; at < size; at += image_block_limit) {
+        image_block_t *block = grow(&image->blocks, 1);
+        if (block == nullptr)
+            return false;
+        *block = {uint32_t(address + at), place, offset + at, std::min(image_block_limit, size - at)};
+    }
+    return true;
+}
+
+int64_t image_add_section(image_t *image, const char *name, uint32_t load_address, uint32_t run_address,
+                          uint32_t size)
+{
+    size_t length = strlen(name) + 1;
+    char *copy = grow(&image->names, length);
+    image_section_t *section = copy == nullptr ? nullptr : grow(&image->sections, 1);
+    if (section == nullptr)
+        return -1;
+    memcpy(copy, name, length);
+    *section = {size_t(copy - image->names.items), load_address, run_address, size};
+    return int64_t(image->sections.count - 1);
+}
+
+const char *image_section_name(const image_t *image, uint32_t section)
+{
+    return image->names.items + image->sections.items[section].name;
+}
+
+size_t image_input_of(const image_t *image, const image_block_t *block)
+{
+    size_t index = size_t(block - image->blocks.items);
+    const size_t *starts = image->input_starts.items;
+    return size_t(std::upper_bound(starts, starts + image->input_starts.count, index) - starts) - 1;
+}
+
+const uint8_t *image_bytes(const image_t *image, const image_block_t *block)
+{
+    return image->store.items + block->offset;
+}
+
+// Fills image->sorted: the blocks in address order, of equal addresses the
+// one added first first. Blocks that came in order (most files) need no sort.
+static bool sort_blocks(image_t *image)
+{
+    size_t count = image->blocks.count;
+    const image_block_t *blocks = image->blocks.items;
+    image->sorted = static_cast<const image_block_t **>(malloc(std::max<size_t>(1, count) * sizeof(image_block_t *)));
+    if (image->sorted == nullptr)
+        return false;
+    size_t in_order = 1;
+    while (in_order < count && blocks[in_order - 1].address <= blocks[in_order].address)
+        in_order++;
+    if (in_order >= count) {
+        for (size_t i = 0; i < count; i++)
+            image->sorted[i] = blocks + i;
+        return true;
+    }
+    sort_key_t *keys = static_cast<sort_key_t *>(malloc(2 * count * sizeof(sort_key_t)));
+    if (keys == nullptr)
+        return false;
+    for (size_t i = 0; i < count; i++)
+        keys[i] = {blocks[i].address, blocks + i};
+    const sort_key_t *sorted = sort_keys(keys, keys + count, count);
+    for (size_t i = 0; i < count; i++)
+        image->sorted[i] = static_cast<const image_block_t *>(sorted[i].item);
+    free(keys);
+    return true;
+}
+
+bool image_find_regions(image_t *image, bool first_overlap_only)
+{
+    if (!sort_blocks(image))
+        return false;
+    // The blocks whose bytes reach beyond the address swept so far.
+    growing_t<const image_block_t *> active;
+    image_region_t *region = nullptr;
+    bool ok = true;
+    for (size_t i = 0; i < image->blocks.count && ok; i++) {
+        const image_block_t *b = image->sorted[i];
+        size_t kept = 0;
+        for (size_t a = 0; a < active.count; a++)
+            if (image_block_end(active.items[a]) > b->address)
+                active.items[kept++] = active.items[a];
+        active.count = kept;
+        for (size_t a = 0; a < kept && !(first_overlap_only && image->overlaps.count != 0) && ok; a++) {
+            const image_block_t *other = active.items[a];
+            image_overlap_t *overlap = grow(&image->overlaps, 1);
+            ok = overlap != nullptr;
+            if (ok)
+                *overlap = {std::min(other, b), std::max(other, b), b->address,
+                            std::min(image_block_end(other), image_block_end(b))};
+        }
+        const image_block_t **added = grow(&active, 1);
+        ok = ok && added != nullptr;
+        if (!ok)
+            break;
+        *added = b;
+
+        if (region == nullptr || b->address > region->end) {
+            region = grow(&image->regions, 1);
+            ok = region != nullptr;
+            if (ok)
+                *region = {b->address, image_block_end(b), i, 1, false, true};
+            continue;
+        }
+        const image_block_t *before = image->sorted[i - 1];
+        region->overlapped = region->overlapped || b->address < region->end;
+        region->in_store = region->in_store && b->address == image_block_end(before) &&
+                           b->offset == before->offset + before->size;
+        region->end = std::max(region->end, image_block_end(b));
+        region->count++;
+    }
+    free(active.items);
+    return ok;
+}
+
+const uint8_t *image_region_bytes(image_t *image, const image_region_t *region, image_paint_t paint)
+{
+    const image_block_t **blocks = image->sorted + region->first;
+    if (region->in_store)
+        return image_bytes(image, blocks[0]);
+    uint8_t **kept = grow(&image->painted, 1);
+    uint8_t *bytes = kept == nullptr ? nullptr : static_cast<uint8_t *>(malloc(region->end - region->address));
+    if (bytes == nullptr) {
+        image->painted.count -= kept != nullptr;
+        return nullptr;
+    }
+    *kept = bytes;
+    // Where blocks overlap, the order they were added in decides: a block's
+    // place in the array is its arrival.
+    const image_block_t **order = blocks;
+    if (region->overlapped) {
+        order = static_cast<const image_block_t **>(malloc(region->count * sizeof(image_block_t *)));
+        if (order == nullptr)
+            return nullptr;
+        std::copy(blocks, blocks + region->count, order);
+        std::sort(order, order + region->count);
+    }
+    for (size_t j = 0; j < region->count; j++) {
+        const image_block_t *b = order[paint == IMAGE_FIRST_WINS ? region->count - 1 - j : j];
+        memcpy(bytes + (b->address - region->address), image_bytes(image, b), b->size);
+    }
+    if (order != blocks)
+        free(order);
+    return bytes;
+}
+
+bool image_view_of(image_t *image, image_paint_t paint, image_view_t *view)
+{
+    *view = image_view_t{{}, 0xFF};
+    for (size_t i = 0; i < image->regions.count; i++) {
+        const image_region_t *region = &image->regions.items[i];
+        const uint8_t *bytes = image_region_bytes(image, region, paint);
+        if (bytes == nullptr || !image_view_add(view, region->address, region->end, bytes))
+            return false;
+    }
+    return true;
+}
+
+bool image_view_add(image_view_t *view, uint32_t address, uint64_t end, const uint8_t *bytes)
+{
+    image_piece_t *piece = grow(&view->pieces, 1);
+    if (piece != nullptr)
+        *piece = {address, end, bytes};
+    return piece != nullptr;
+}
+
+void image_view_sort(image_view_t *view)
+{
+    std::sort(view->pieces.items, view->pieces.items + view->pieces.count,
+              [](const image_piece_t &a, const image_piece_t &b) { return a.address < b.address; });
+}
+
+uint64_t image_view_hole(const image_view_t *view, uint64_t first, uint64_t end)
+{
+    for (size_t i = 0; i < view->pieces.count && first < end; i++) {
+        const image_piece_t &piece = view->pieces.items[i];
+        if (piece.end <= first)
+            continue;
+        if (piece.address > first)
+            break;
+        first = piece.end;
+    }
+    return std::min(first, end);
+}
+
+const uint8_t *image_view_bytes(const image_view_t *view, size_t *cursor, uint64_t address, uint64_t size,
+                                uint8_t *scratch)
+{
+    const image_piece_t *pieces = view->pieces.items;
+    while (pieces[*cursor].end <= address)
+        ++*cursor;
+    const image_piece_t *piece = &pieces[*cursor];
+    if (piece->bytes != nullptr && address + size <= piece->end)
+        return piece->bytes + (address - piece->address);
+    for (uint8_t *out = scratch; size != 0; piece++) {
+        uint64_t n = std::min(size, piece->end - address);
+        if (piece->bytes != nullptr)
+            memcpy(out, piece->bytes + (address - piece->address), n);
+        else
+            memset(out, view->pad, n);
+        out += n;
+        address += n;
+        size -= n;
+    }
+    return scratch;
+}
+
+void image_view_free(image_view_t *view)
+{
+    free(view->pieces.items);
+    view->pieces = {};
+}

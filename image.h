@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: MIT
+// image.h: the one model of bytes at addresses that tesslar-merge and
+// tesslar-hex fill from their inputs and write their outputs from.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+// An array that doubles as it fills. grow() makes room for `more` items at
+// the end and returns the first of them, or null, the array unchanged, when
+// memory is out.
+template <typename T> struct growing_t {
+    T *items = nullptr;
+    size_t count = 0, capacity = 0;
+};
+
+template <typename T> T *grow(growing_t<T> *array, size_t more)
+{
+    if (array->count + more > array->capacity) {
+        size_t capacity = 2 * array->capacity + more + 1024;
+        T *items = static_cast<T *>(realloc(array->items, capacity * sizeof(T)));
+        if (items == nullptr)
+            return nullptr;
+        array->items = items;
+        array->capacity = capacity;
+    }
+    array->count += more;
+    return array->items + array->count - more;
+}
+
+/*
+ * An image is a list of blocks in the order the readers added them. A block
+ * is `size` bytes of the image's store, from `offset` on, that belong at
+ * `address`. `place` tells where in its input they came from, as the input's
+ * kind reads it: a line of a text file, or for an ELF file the index of its
+ * section in `sections`. The store holds what the readers keep: the decoded
+ * bytes of text records, or a binary or an ELF file whole, whose blocks then
+ * lie in it without a copy.
+ *
+ * Once every input is in, image_find_regions puts the blocks in address
+ * order (of equal addresses, the one added first first) and sweeps over
+ * them: blocks that overlap or touch make one region, and every two blocks
+ * that share an address make an overlap. A region's bytes are its blocks
+ * painted one over the other in an order the caller chooses; where they
+ * already lie in the store one after another, they are handed out from there.
+ */
+struct image_block_t {
+    uint32_t address;
+    uint32_t place;
+    uint64_t offset : 40;
+    uint64_t size : 24;
+};
+
+// Blocks are at most this large; image_add splits a larger run of bytes into
+// blocks that follow one another in the store and in the image.
+constexpr uint64_t image_block_limit = uint64_t(1) << 23;
+
+// A run of blocks that overlap or touch: [address, end), end at most 2^32.
+struct image_region_t {
+    uint32_t address;
+    uint64_t end;
+    size_t first, count; // its blocks: sorted[first] and the count - 1 after it
+    bool overlapped;     // two of its blocks share an address
+    bool in_store;       // its bytes lie in the store in address order already
+};
+
+// Two blocks that both give the bytes of [address, end); `earlier` was added
+// before `later`.
+struct image_overlap_t {
+    const image_block_t *earlier, *later;
+    uint32_t address;
+    uint64_t end;
+};
+
+// A section of an ELF input that gave blocks: its name (at `name` in
+// `names`), where it is loaded and where it runs.
+struct image_section_t {
+    size_t name;
+    uint32_t load_address, run_address, size;
+};
+
+struct image_t {
+    growing_t<uint8_t> store;
+    growing_t<image_block_t> blocks;
+    growing_t<size_t> input_starts; // the first block of each input
+    growing_t<image_section_t> sections;
+    growing_t<char> names;          // each ended by a NUL
+
+    // Made by image_find_regions.
+    const image_block_t **sorted; // every block, in address order
+    growing_t<image_region_t> regions;
+    growing_t<image_overlap_t> overlaps;
+    growing_t<uint8_t *> painted; // the regions' bytes that are not in the store
+};
+
+// An empty image, with room for about `bytes` bytes of store and `blocks`
+// blocks (an estimate from the inputs' sizes saves the copies of growing; the
+// room is only taken from the system as it is used).
+void image_init(image_t *image, uint64_t bytes, uint64_t blocks);
+void image_free(image_t *image);
+
+// Room for `size` more bytes at the end of the store, where a reader may
+// write them before it keeps them; null when memory is out. The room moves
+// when the store grows: a pointer into it holds until the next call.
+uint8_t *image_room(image_t *image, uint64_t size);
+// Keeps the first `size` bytes of the room in the store; returns the offset
+// of the first.
+uint64_t image_keep(image_t *image, uint64_t size);
+
+// The blocks added from now on are the next input's.
+bool image_begin_input(image_t *image);
+// A block: the `size` bytes of the store from `offset` belong at `address`.
+// `size` may be 0 (nothing is added), and address + size at most 2^32.
+// False when memory is out.
+bool image_add(image_t *image, uint32_t address, uint64_t offset, uint64_t size, uint32_t place);
+// A section of an ELF input; its index in image->sections is the `place` of
+// its blocks, -1 when memory is out.
+int64_t image_add_section(image_t *image, const char *name, uint32_t load_address, uint32_t run_address,
+                          uint32_t size);
+const char *image_section_name(const image_t *image, uint32_t section);
+
+// The input that `block` came from: 0 for the first one image_begin_input began.
+size_t image_input_of(const image_t *image, const image_block_t *block);
+// The block's bytes in the store.
+const uint8_t *image_bytes(const image_t *image, const image_block_t *block);
+inline uint64_t image_block_end(const image_block_t *block)
+{
+    return uint64_t(block->address) + block->size;
+}
+
+// Puts the blocks in address order and finds the regions and the overlaps:
+// every one, or only the first in address order when `first_overlap_only`
+// (a run that ends at any overlap needs no more). False when memory is out.
+bool image_find_regions(image_t *image, bool first_overlap_only);
+
+// Which block's byte stays where blocks overlap: the last added or the first.
+enum image_paint_t { IMAGE_LAST_WINS, IMAGE_FIRST_WINS };
+// The bytes of a region, end - address of them, painted in that order; null
+// when memory is out. Painted bytes are the image's, freed with it.
+const uint8_t *image_region_bytes(image_t *image, const image_region_t *region, image_paint_t paint);
+
+/*
+ * A read view of the image as an output sees it: pieces in address order,
+ * none overlapping, each of given bytes (a region's, or bytes of the caller's
+ * own) or of the pad byte throughout.
+ */
+struct image_piece_t {
+    uint32_t address;
+    uint64_t end;
+    const uint8_t *bytes; // null: the pad byte throughout
+};
+struct image_view_t {
+    growing_t<image_piece_t> pieces;
+    uint8_t pad;
+};
+
+// The view of every region's bytes, painted as `paint` says. False when
+// memory is out.
+bool image_view_of(image_t *image, image_paint_t paint, image_view_t *view);
+// Adds a piece; image_view_sort puts them in address order once all are in.
+bool image_view_add(image_view_t *view, uint32_t address, uint64_t end, const uint8_t *bytes);
+void image_view_sort(image_view_t *view);
+// The lowest address in [first, end) that no piece gives, or end.
+uint64_t image_view_hole(const image_view_t *view, uint64_t first, uint64_t end);
+// The bytes of [address, address + size), which the pieces must cover: a
+// pointer into a piece when one holds them all, else a copy in `scratch`.
+// `cursor` starts at 0; calls go up in address order.
+const uint8_t *image_view_bytes(const image_view_t *view, size_t *cursor, uint64_t address, uint64_t size,
+                                uint8_t *scratch);
+void image_view_free(image_view_t *view);

@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: MIT
+// input_elf.cpp: a linked ELF file, kept whole in the image's store, whose
+// chosen sections become blocks where objcopy would load them.
+#include "inputs.h"
+
+#include "elf.h"
+
+#include <cstdlib>
+#include <cstring>
+
+static bool named(const char *name, const char *const *names, int count)
+{
+    for (int i = 0; i < count; i++)
+        if (strcmp(name, names[i]) == 0)
+            return true;
+    return false;
+}
+
+struct elf_reading_t {
+    image_t *image;
+    const section_choice_t *choice;
+    uint64_t offset; // of the file in the store
+    const uint8_t *file;
+    input_summary_t *summary;
+    bool out_of_memory;
+};
+
+static void take_piece(void *context, const elf_piece_t *piece)
+{
+    elf_reading_t *reading = static_cast<elf_reading_t *>(context);
+    const section_choice_t *choice = reading->choice;
+    if ((choice->only_count != 0 && !named(piece->name, choice->only, choice->only_count)) ||
+        named(piece->name, choice->removed, choice->removed_count) || reading->out_of_memory)
+        return;
+    int64_t section = image_add_section(reading->image, piece->name, piece->load_address, piece->run_address,
+                                        piece->size);
+    reading->out_of_memory = section < 0 ||
+                             !image_add(reading->image, piece->load_address,
+                                        reading->offset + uint64_t(piece->bytes - reading->file), piece->size,
+                                        uint32_t(section));
+    reading->summary->section_count++;
+    reading->summary->size += piece->size;
+}
+
+bool input_read_elf(image_t *image, uint64_t offset, uint64_t size, const section_choice_t *choice,
+                    input_summary_t *summary, input_verdict_t *verdict)
+{
+    elf_file_t elf;
+    const uint8_t *file = image->store.items + offset; // stays put: nothing more is kept in the store
+    if (!elf_open(&elf, file, size)) {
+        verdict->failure = INPUT_BAD_FILE;
+        memcpy(verdict->reason, elf.error, sizeof verdict->reason);
+        return false;
+    }
+    elf_segment_t *segments = static_cast<elf_segment_t *>(malloc((elf.phnum + 1) * sizeof(elf_segment_t)));
+    summary->first_section = image->sections.count;
+    elf_reading_t reading{image, choice, offset, file, summary, segments == nullptr};
+    bool read = segments != nullptr && elf_sections(&elf, segments, take_piece, &reading);
+    free(segments);
+    if (reading.out_of_memory) {
+        verdict->failure = INPUT_NO_MEMORY;
+        return false;
+    }
+    if (!read) {
+        verdict->failure = INPUT_BAD_FILE;
+        memcpy(verdict->reason, elf.error, sizeof verdict->reason);
+        return false;
+    }
+    summary->start_present = elf.start_present;
+    summary->start_address = elf.start_address;
+    return true;
+}

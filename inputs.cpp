@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: MIT
+// inputs.cpp: an input told by its first bytes and handed to its reader; a
+// binary kept whole; a reader's verdict and findings put into words.
+#include "inputs.h"
+
+#include "command.h"
+#include "elf.h"
+#include "input_file.h"
+
+#include <cerrno>
+#include <cstring>
+
+static bool no_memory(input_verdict_t *verdict)
+{
+    verdict->failure = INPUT_NO_MEMORY;
+    return false;
+}
+
+bool input_load(image_t *image, FILE *file, uint64_t *offset, uint64_t *size, input_verdict_t *verdict)
+{
+    // A file's own size is read in one go; one that grows is read on.
+    platform_file_t status;
+    uint64_t chunk = platform_stat_open(file, &status) && status.regular ? status.size + 1 : 1 << 16;
+    *size = 0;
+    for (;;) {
+        uint8_t *room = image_room(image, chunk);
+        if (room == nullptr)
+            return no_memory(verdict);
+        size_t got = fread(room, 1, size_t(chunk), file);
+        image_keep(image, got);
+        *size += got;
+        if (got < chunk)
+            break;
+        chunk = 1 << 20;
+    }
+    if (ferror(file)) {
+        *verdict = {INPUT_NOT_READ, 0, 0, errno, ""};
+        return false;
+    }
+    *offset = image->store.count - *size;
+    return true;
+}
+
+bool input_read_binary(image_t *image, uint64_t offset, uint64_t size, uint32_t address, input_summary_t *summary,
+                       input_verdict_t *verdict)
+{
+    if (size > (uint64_t(1) << 32) - address) {
+        verdict->failure = INPUT_TOO_HIGH;
+        return false;
+    }
+    summary->size = size;
+    return image_add(image, address, offset, size, 0) || no_memory(verdict);
+}
+
+bool input_read(image_t *image, input_t *input, const section_choice_t *choice, input_summary_t *summary,
+                input_verdict_t *verdict)
+{
+    *summary = input_summary_t{};
+    *verdict = input_verdict_t{};
+    if (!image_begin_input(image))
+        return no_memory(verdict);
+    platform_file_t status;
+    FILE *file = open_input(input->path, &status);
+    if (file == nullptr) {
+        *verdict = {INPUT_NOT_OPENED, 0, 0, errno, ""};
+        return false;
+    }
+    // An ELF file begins with 7Fh, which no IHEX line does.
+    int first = input->kind == INPUT_BINARY ? EOF : getc(file);
+    ungetc(first, file);
+    uint64_t offset, size;
+    bool read;
+    if (input->kind != INPUT_BINARY && first != 0x7F) {
+        read = input_read_ihex(image, file, summary, verdict);
+    } else if (!input_load(image, file, &offset, &size, verdict)) {
+        read = false;
+    } else if (input->kind == INPUT_BINARY) {
+        read = input_read_binary(image, offset, size, input->address, summary, verdict);
+    } else if (elf_is_elf(image->store.items + offset, size)) {
+        input->kind = INPUT_ELF;
+        read = input_read_elf(image, offset, size, choice, summary, verdict);
+    } else {
+        *verdict = {INPUT_BAD_RECORD, IHEX_RESULT_INVALID_START_CODE, 1, 0, ""};
+        read = false;
+    }
+    fclose(file);
+    return read;
+}
+
+void input_fail(const input_t *input, const input_verdict_t *verdict)
+{
+    errno = verdict->system_error;
+    switch (verdict->failure) {
+    case INPUT_NOT_OPENED:
+        file_error("cannot open input file", input->path);
+    case INPUT_NOT_READ:
+        file_error("cannot read input file", input->path);
+    case INPUT_BAD_RECORD:
+        command_error("%s at line %u of '%s'", reader_message(verdict->result), verdict->line, input->path);
+    case INPUT_BAD_FILE:
+        command_error("'%s': %s", input->path, verdict->reason);
+    case INPUT_TOO_HIGH:
+        command_error("'%s' at %08Xh ends beyond FFFFFFFFh", input->path, input->address);
+    default:
+        command_error("cannot allocate memory");
+    }
+}
+
+static void report_start(const input_summary_t *summary)
+{
+    if (summary->start_present)
+        report("start address %08Xh\n", summary->start_address);
+    else
+        report("no start address\n");
+}
+
+void input_report(const input_t *input, const input_summary_t *summary, const image_t *image, bool list_sections)
+{
+    const char *path = input->path;
+    if (input->kind == INPUT_BINARY) {
+        report("'%s': %llu bytes", path, static_cast<unsigned long long>(summary->size));
+        report(summary->size == 0 ? "\n" : " at %08Xh - %08Xh\n", input->address,
+               uint32_t(input->address + summary->size - 1));
+        return;
+    }
+    if (input->kind == INPUT_IHEX) {
+        if (!summary->end_of_file_seen)
+            command_warning("End-of-file record not detected in '%s'", path);
+        if (summary->extra_data)
+            command_warning("Extra data after the end-of-file record in '%s'", path);
+        report("'%s': %u records, %u bytes of data, ", path, summary->records, summary->data_bytes);
+        report_start(summary);
+        return;
+    }
+    report("'%s': ELF, %llu sections, %llu bytes of data, ", path,
+           static_cast<unsigned long long>(summary->section_count), static_cast<unsigned long long>(summary->size));
+    report_start(summary);
+    for (size_t i = 0; i < summary->section_count && list_sections; i++) {
+        const image_section_t *section = &image->sections.items[summary->first_section + i];
+        report("\t%s at %08Xh, %u bytes", image->names.items + section->name, section->load_address, section->size);
+        if (section->run_address != section->load_address)
+            report(", runs at %08Xh", section->run_address);
+        report("\n");
+    }
+}
+
+const char *input_place(const input_t *input, const image_t *image, uint32_t first, uint32_t last,
+                        char (&text)[input_place_size])
+{
+    if (input->kind == INPUT_BINARY)
+        snprintf(text, sizeof text, "'%.4096s'", input->path);
+    else if (input->kind == INPUT_ELF && first == last)
+        snprintf(text, sizeof text, "'%.4096s' section %.180s", input->path, image_section_name(image, first));
+    else if (input->kind == INPUT_ELF)
+        snprintf(text, sizeof text, "'%.4096s' sections %.180s-%.180s", input->path, image_section_name(image, first),
+                 image_section_name(image, last));
+    else if (first == last)
+        snprintf(text, sizeof text, "'%.4096s' line %u", input->path, first);
+    else
+        snprintf(text, sizeof text, "'%.4096s' lines %u-%u", input->path, first, last);
+    return text;
+}

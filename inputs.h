@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: MIT
+// inputs.h: the inputs of tesslar-merge and tesslar-hex, each read into an
+// image by the reader of its kind, and the words that name an input and a
+// place in it.
+#pragma once
+
+#include "image.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// An IHEX or an ELF file, told by its first bytes, or a raw binary placed at
+// an address.
+enum input_kind_t { INPUT_IHEX, INPUT_ELF, INPUT_BINARY };
+struct input_t {
+    const char *path;
+    input_kind_t kind; // INPUT_BINARY as given; IHEX or ELF once read
+    uint32_t address;  // of a binary's first byte
+};
+
+// The sections of the ELF inputs to take (-j), or to leave out (-R); with
+// none named to take, every one not left out.
+struct section_choice_t {
+    const char **only, **removed;
+    int only_count, removed_count;
+};
+
+// What a reader found in its input.
+struct input_summary_t {
+    bool start_present;
+    uint32_t start_address;
+    uint32_t records, data_bytes;        // IHEX: the reader's counts
+    bool end_of_file_seen, extra_data;   // IHEX
+    uint64_t size;                       // a binary's bytes; an ELF file's bytes of data
+    size_t first_section, section_count; // ELF: its sections in image->sections
+};
+
+// Why a reader stopped: the place and the cause, for input_fail to tell.
+enum input_failure_t {
+    INPUT_NOT_OPENED, // errno in system_error
+    INPUT_NOT_READ,   // errno in system_error
+    INPUT_BAD_RECORD, // the reader's `result` at `line`
+    INPUT_BAD_FILE,   // `reason` (an ELF file)
+    INPUT_TOO_HIGH,   // a binary that ends beyond FFFFFFFFh
+    INPUT_NO_MEMORY,
+};
+struct input_verdict_t {
+    input_failure_t failure;
+    int result;
+    uint32_t line;
+    int system_error;
+    char reason[160];
+};
+
+/*
+ * Reads one input into `image` as its next input: an IHEX file with the
+ * converter's rules, an ELF file (first bytes 7Fh 'E' 'L' 'F') as objcopy
+ * reads it, with the sections `choice` takes, or a binary whole at its
+ * address. Sets input->kind for a file told by its content. Returns false,
+ * with *verdict telling why, when it cannot read it whole; nothing ends the
+ * run here.
+ */
+bool input_read(image_t *image, input_t *input, const section_choice_t *choice, input_summary_t *summary,
+                input_verdict_t *verdict);
+
+// The readers of each kind. input_read_ihex reads what is left of `file`;
+// the others read `size` bytes that input_load kept from `offset` on.
+bool input_read_ihex(image_t *image, FILE *file, input_summary_t *summary, input_verdict_t *verdict);
+bool input_read_elf(image_t *image, uint64_t offset, uint64_t size, const section_choice_t *choice,
+                    input_summary_t *summary, input_verdict_t *verdict);
+bool input_read_binary(image_t *image, uint64_t offset, uint64_t size, uint32_t address, input_summary_t *summary,
+                       input_verdict_t *verdict);
+
+// Keeps what is left of `file` in the image's store, whole: *offset and
+// *size say where.
+bool input_load(image_t *image, FILE *file, uint64_t *offset, uint64_t *size, input_verdict_t *verdict);
+
+// Ends the run with the message for a reader's verdict on `input`.
+[[noreturn]] void input_fail(const input_t *input, const input_verdict_t *verdict);
+
+// Tells what an input held: its warnings on standard error, a line of the
+// report, and with `list_sections` an ELF file's sections, one a line.
+void input_report(const input_t *input, const input_summary_t *summary, const image_t *image, bool list_sections);
+
+// Where blocks lie in their input, from the place `first` to `last`:
+// "'app.hex' line 3", "'app.hex' lines 3-9", "'app.elf' section .text",
+// "'app.elf' sections .text-.data", or "'boot.bin'". Paths are cut at 4096
+// bytes and section names at 180.
+constexpr size_t input_place_size = 4096 + 2 * 180 + 64;
+const char *input_place(const input_t *input, const image_t *image, uint32_t first, uint32_t last,
+                        char (&text)[input_place_size]);

@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+// output_ihex.cpp: an image view written as Intel HEX text, the lines
+// gathered in a buffer and written out in large pieces.
+#include "output.h"
+
+#include "command.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+// Lines go into `text` until fewer than a longest line's characters are
+// left, then out in one write.
+struct ihex_sink_t {
+    output_t *output;
+    char text[1 << 16];
+    size_t used;
+};
+constexpr size_t longest_line = 16 + 2 * 255;
+
+static void flush(ihex_sink_t *sink)
+{
+    if (fwrite(sink->text, 1, sink->used, sink->output->stream) != sink->used)
+        file_error("cannot write output file", sink->output->path);
+    sink->used = 0;
+}
+
+// Writes every line the writer makes of its current block, and closes the
+// stream after it when `last_block` is set.
+static void write_block(ihex_writer_t *writer, ihex_sink_t *sink, uint8_t last_block)
+{
+    for (;;) {
+        if (sizeof sink->text - sink->used < longest_line)
+            flush(sink);
+        char *line = sink->text + sink->used;
+        int result = ihex_write_line(writer, line, last_block);
+        if (result == IHEX_WRITE_START_ADDRESS_DROPPED)
+            continue;
+        if (result == IHEX_WRITE_END_OF_BLOCK && !last_block)
+            return;
+        sink->used += strlen(line);
+        if (result == IHEX_WRITE_END_OF_BLOCK)
+            return;
+    }
+}
+
+void output_ihex(const image_view_t *view, const char *path, const ihex_format_t *format, ihex_writer_t *writer)
+{
+    output_t output;
+    if (!output_open(&output, path))
+        file_error("cannot open output file", path);
+    ihex_writer_init(writer);
+    writer->address_mode = format->mode;
+    writer->max_record_bytes = uint8_t(format->record_bytes);
+    writer->skip_fill = format->skip;
+    writer->fill_value = format->skip_value;
+    writer->start_address_present = format->start_present;
+    writer->start_address = format->start_address;
+    ihex_sink_t *sink = static_cast<ihex_sink_t *>(allocate(sizeof(ihex_sink_t)));
+    sink->output = &output;
+    sink->used = 0;
+    // Pieces that touch make one block. It goes to the writer in chunks of
+    // whole records, which give the same lines as the block at once; a
+    // skipped run moves where records begin, so with `skip` a block goes
+    // whole.
+    uint64_t chunk = format->skip ? uint64_t(1) << 32 : 1024 * format->record_bytes;
+    uint8_t *scratch = format->skip ? nullptr : static_cast<uint8_t *>(allocate(chunk));
+    const image_piece_t *pieces = view->pieces.items;
+    size_t cursor = 0;
+    for (size_t i = 0; i < view->pieces.count;) {
+        uint64_t first = pieces[i].address, end = pieces[i].end;
+        while (++i < view->pieces.count && pieces[i].address == end)
+            end = pieces[i].end;
+        for (uint64_t at = first; at < end; at += chunk) {
+            writer->remaining = uint32_t(std::min(chunk, end - at));
+            writer->data = image_view_bytes(view, &cursor, at, writer->remaining, scratch);
+            writer->address = uint32_t(at);
+            write_block(writer, sink, 0);
+        }
+    }
+    write_block(writer, sink, 1);
+    flush(sink);
+    free(scratch);
+    free(sink);
+    if (!output_close(&output))
+        file_error("cannot write output file", path);
+}
