@@ -191,39 +191,38 @@ static size_t sort_segments(const elf_file_t &elf, elf_segment_t *segments, bool
         uint64_t header = elf.phoff + i * elf.phentsize, type = get(elf, header, p_type);
         *use_paddr = *use_paddr || get(elf, header, p_paddr) != 0;
         loads += type == PT_LOAD && get(elf, header, p_memsz) != 0;
-        if (type == PT_LOAD || type == PT_TLS)
-            segments[count++] = {get(elf, header, p_offset), get(elf, header, p_filesz), get(elf, header, p_vaddr),
-                                 get(elf, header, p_memsz), get(elf, header, p_paddr), 0, i, type == PT_TLS};
+        if (type == PT_LOAD || type == PT_TLS) {
+            uint64_t offset = get(elf, header, p_offset), size = get(elf, header, p_filesz);
+            segments[count++] = {offset, offset + std::min(size, UINT64_MAX - offset), i};
+        }
     }
     *use_paddr = *use_paddr || loads < 2;
     std::sort(segments, segments + count, [](const elf_segment_t &a, const elf_segment_t &b) {
         return a.offset != b.offset ? a.offset < b.offset : a.index < b.index;
     });
-    uint64_t reach = 0;
-    for (size_t i = 0; i < count; i++) {
-        uint64_t end = segments[i].offset + std::min(segments[i].file_size, UINT64_MAX - segments[i].offset);
-        segments[i].reach = reach = std::max(reach, end);
-    }
+    for (size_t i = 1; i < count; i++)
+        segments[i].reach = std::max(segments[i].reach, segments[i - 1].reach);
     return count;
 }
 
-// The first segment in header order, of the kind the section needs, that
-// holds the section's bytes in the file and its addresses in memory; null
-// when none does. The segments that begin at or below the section's offset
-// are searched back from the last of them, as far as any still reaches past
-// the section's end.
-static const elf_segment_t *segment_of(const elf_segment_t *segments, size_t count, uint64_t offset, uint64_t length,
-                                       uint64_t address, bool tls)
+// The program header of the first segment in header order, of the kind the
+// section needs, that holds the section's bytes in the file and its
+// addresses in memory; UINT64_MAX when none does. The segments that begin at
+// or below the section's offset are searched back from the last of them, as
+// far as any still reaches past the section's end.
+static uint64_t segment_of(const elf_file_t &elf, const elf_segment_t *segments, size_t count, uint64_t offset,
+                           uint64_t length, uint64_t address, bool tls)
 {
     const elf_segment_t *after = std::upper_bound(segments, segments + count, offset,
                                                   [](uint64_t at, const elf_segment_t &s) { return at < s.offset; });
-    uint64_t end = offset + length; // both lie within the file
-    const elf_segment_t *found = nullptr;
+    uint64_t end = offset + length, found = UINT64_MAX; // the section lies within the file
     for (const elf_segment_t *s = after; s != segments && s[-1].reach >= end;) {
         s--;
-        if (s->tls == tls && inside(offset, length, s->offset, s->file_size) &&
-            inside(address, length, s->address, s->memory_size) && (found == nullptr || s->index < found->index))
-            found = s;
+        uint64_t header = elf.phoff + s->index * elf.phentsize;
+        if (s->index < found && get(elf, header, p_type) == (tls ? PT_TLS : PT_LOAD) &&
+            inside(offset, length, s->offset, get(elf, header, p_filesz)) &&
+            inside(address, length, get(elf, header, p_vaddr), get(elf, header, p_memsz)))
+            found = s->index;
     }
     return found;
 }
@@ -251,10 +250,13 @@ bool elf_sections(elf_file_t *elf, elf_segment_t *segments, void (*on_piece)(voi
         if ((flags & SHF_ALLOC) == 0 || type == SHT_NOBITS || length == 0)
             continue;
         uint64_t load = address;
-        const elf_segment_t *segment =
-            use_paddr ? segment_of(segments, segment_count, offset, length, address, (flags & SHF_TLS) != 0) : nullptr;
-        if (segment != nullptr)
-            load = segment->load_address + (offset - segment->offset);
+        uint64_t segment = use_paddr ? segment_of(*elf, segments, segment_count, offset, length, address,
+                                                  (flags & SHF_TLS) != 0)
+                                     : UINT64_MAX;
+        if (segment != UINT64_MAX) {
+            uint64_t header = elf->phoff + segment * elf->phentsize;
+            load = get(*elf, header, p_paddr) + (offset - get(*elf, header, p_offset));
+        }
         elf_piece_t piece{name, 0, 0, uint32_t(length), elf->bytes + offset};
         if (!to_32_bits(*elf, load, &piece.load_address) || length > (uint64_t(1) << 32) - piece.load_address)
             return fail(elf, "section %.64s at %llXh, %llu bytes, reaches beyond FFFFFFFFh", name,

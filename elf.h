@@ -33,12 +33,12 @@ struct elf_file_t {
 // point above 4 GiB, or not an executable or shared object.
 bool elf_open(elf_file_t *elf, const uint8_t *bytes, size_t size);
 
-// A loadable segment, as elf_sections keeps it in the caller's room.
+// A loadable segment (PT_LOAD or PT_TLS) as elf_sections keeps it in the
+// caller's room: where its bytes begin in the file, the furthest any segment
+// up to it in that order reaches, and its program header.
 struct elf_segment_t {
-    uint64_t offset, file_size, address, memory_size, load_address;
-    uint64_t reach; // the furthest offset + file_size of this and every segment before it in offset order
+    uint64_t offset, reach;
     uint64_t index;
-    bool tls;
 };
 
 // One section that goes into the image: its `size` bytes at `bytes` belong at

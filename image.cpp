@@ -37,7 +37,6 @@ void image_free(image_t *image)
     free(image->blocks.items);
     free(image->input_starts.items);
     free(image->sections.items);
-    free(image->names.items);
     *image = image_t{};
 }
 
@@ -66,7 +65,7 @@ bool image_begin_input(image_t *image)
 bool image_add(image_t *image, uint32_t address, uint64_t offset, uint64_t size, uint32_t place)
 {
     for (uint64_t at = 0; at < size; at += image_block_limit) {
-        image_block_t *block = grow(&image->blocks, 1);
+        image_block_t *block = image->blocks.count < UINT32_MAX ? grow(&image->blocks, 1) : nullptr;
         if (block == nullptr)
             return false;
         *block = {uint32_t(address + at), place, offset + at, std::min(image_block_limit, size - at)};
@@ -74,22 +73,32 @@ bool image_add(image_t *image, uint32_t address, uint64_t offset, uint64_t size,
     return true;
 }
 
-int64_t image_add_section(image_t *image, const char *name, uint32_t load_address, uint32_t run_address,
-                          uint32_t size)
+bool image_expect_sections(image_t *image, size_t count)
 {
-    size_t length = strlen(name) + 1;
-    char *copy = grow(&image->names, length);
-    image_section_t *section = copy == nullptr ? nullptr : grow(&image->sections, 1);
+    if (image->sections.capacity - image->sections.count >= count)
+        return true;
+    image_section_t *sections =
+        static_cast<image_section_t *>(realloc(image->sections.items, (image->sections.count + count) * sizeof(image_section_t)));
+    if (sections == nullptr)
+        return false;
+    image->sections.items = sections;
+    image->sections.capacity = image->sections.count + count;
+    return true;
+}
+
+int64_t image_add_section(image_t *image, uint64_t name, uint32_t load_address, uint32_t run_address, uint32_t size)
+{
+    image_section_t *section = grow(&image->sections, 1);
     if (section == nullptr)
         return -1;
-    memcpy(copy, name, length);
-    *section = {size_t(copy - image->names.items), load_address, run_address, size};
+    *section = {name, load_address, run_address, size};
     return int64_t(image->sections.count - 1);
 }
 
 const char *image_section_name(const image_t *image, uint32_t section)
 {
-    return image->names.items + image->sections.items[section].name;
+    uint64_t name = image->sections.items[section].name;
+    return name == image_unnamed ? "(unnamed)" : reinterpret_cast<const char *>(image->store.items + name);
 }
 
 size_t image_input_of(const image_t *image, const image_block_t *block)
@@ -104,26 +113,24 @@ const uint8_t *image_bytes(const image_t *image, const image_block_t *block)
     return image->store.items + block->offset;
 }
 
-// Fills image->sorted: the blocks in address order, of equal addresses the
-// one added first first. Blocks that came in order (most files) need no sort.
+// Puts the blocks in address order, of equal addresses the one added first
+// first, in image->sorted; blocks that came in order (most files) stay as
+// they are, and image->sorted null.
 static bool sort_blocks(image_t *image)
 {
     size_t count = image->blocks.count;
     const image_block_t *blocks = image->blocks.items;
-    image->sorted = static_cast<const image_block_t **>(malloc(std::max<size_t>(1, count) * sizeof(image_block_t *)));
-    if (image->sorted == nullptr)
-        return false;
     size_t in_order = 1;
     while (in_order < count && blocks[in_order - 1].address <= blocks[in_order].address)
         in_order++;
-    if (in_order >= count) {
-        for (size_t i = 0; i < count; i++)
-            image->sorted[i] = blocks + i;
+    if (in_order >= count)
         return true;
-    }
+    image->sorted = static_cast<const image_block_t **>(malloc(count * sizeof(image_block_t *)));
     sort_key_t *keys = static_cast<sort_key_t *>(malloc(2 * count * sizeof(sort_key_t)));
-    if (keys == nullptr)
+    if (image->sorted == nullptr || keys == nullptr) {
+        free(keys);
         return false;
+    }
     for (size_t i = 0; i < count; i++)
         keys[i] = {blocks[i].address, blocks + i};
     const sort_key_t *sorted = sort_keys(keys, keys + count, count);
@@ -135,6 +142,7 @@ static bool sort_blocks(image_t *image)
 
 bool image_find_regions(image_t *image, bool first_overlap_only)
 {
+    reserve(&image->regions, image->blocks.count); // at most one a block
     if (!sort_blocks(image))
         return false;
     // The blocks whose bytes reach beyond the address swept so far.
@@ -142,7 +150,7 @@ bool image_find_regions(image_t *image, bool first_overlap_only)
     image_region_t *region = nullptr;
     bool ok = true;
     for (size_t i = 0; i < image->blocks.count && ok; i++) {
-        const image_block_t *b = image->sorted[i];
+        const image_block_t *b = image_sorted(image, i);
         size_t kept = 0;
         for (size_t a = 0; a < active.count; a++)
             if (image_block_end(active.items[a]) > b->address)
@@ -166,10 +174,10 @@ bool image_find_regions(image_t *image, bool first_overlap_only)
             region = grow(&image->regions, 1);
             ok = region != nullptr;
             if (ok)
-                *region = {b->address, image_block_end(b), i, 1, false, true};
+                *region = {image_block_end(b), b->address, uint32_t(i), 1, false, true};
             continue;
         }
-        const image_block_t *before = image->sorted[i - 1];
+        const image_block_t *before = image_sorted(image, i - 1);
         region->overlapped = region->overlapped || b->address < region->end;
         region->in_store = region->in_store && b->address == image_block_end(before) &&
                            b->offset == before->offset + before->size;
@@ -182,9 +190,8 @@ bool image_find_regions(image_t *image, bool first_overlap_only)
 
 const uint8_t *image_region_bytes(image_t *image, const image_region_t *region, image_paint_t paint)
 {
-    const image_block_t **blocks = image->sorted + region->first;
     if (region->in_store)
-        return image_bytes(image, blocks[0]);
+        return image_bytes(image, image_sorted(image, region->first));
     uint8_t **kept = grow(&image->painted, 1);
     uint8_t *bytes = kept == nullptr ? nullptr : static_cast<uint8_t *>(malloc(region->end - region->address));
     if (bytes == nullptr) {
@@ -192,28 +199,33 @@ const uint8_t *image_region_bytes(image_t *image, const image_region_t *region, 
         return nullptr;
     }
     *kept = bytes;
+    if (!region->overlapped) {
+        for (size_t j = region->first; j < region->first + region->count; j++) {
+            const image_block_t *b = image_sorted(image, j);
+            memcpy(bytes + (b->address - region->address), image_bytes(image, b), b->size);
+        }
+        return bytes;
+    }
     // Where blocks overlap, the order they were added in decides: a block's
     // place in the array is its arrival.
-    const image_block_t **order = blocks;
-    if (region->overlapped) {
-        order = static_cast<const image_block_t **>(malloc(region->count * sizeof(image_block_t *)));
-        if (order == nullptr)
-            return nullptr;
-        std::copy(blocks, blocks + region->count, order);
-        std::sort(order, order + region->count);
-    }
+    const image_block_t **order = static_cast<const image_block_t **>(malloc(region->count * sizeof(image_block_t *)));
+    if (order == nullptr)
+        return nullptr;
+    for (size_t j = 0; j < region->count; j++)
+        order[j] = image_sorted(image, region->first + j);
+    std::sort(order, order + region->count);
     for (size_t j = 0; j < region->count; j++) {
         const image_block_t *b = order[paint == IMAGE_FIRST_WINS ? region->count - 1 - j : j];
         memcpy(bytes + (b->address - region->address), image_bytes(image, b), b->size);
     }
-    if (order != blocks)
-        free(order);
+    free(order);
     return bytes;
 }
 
 bool image_view_of(image_t *image, image_paint_t paint, image_view_t *view)
 {
     *view = image_view_t{{}, 0xFF};
+    reserve(&view->pieces, image->regions.count + 4); // and a slot's few pieces
     for (size_t i = 0; i < image->regions.count; i++) {
         const image_region_t *region = &image->regions.items[i];
         const uint8_t *bytes = image_region_bytes(image, region, paint);

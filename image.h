@@ -58,11 +58,11 @@ constexpr uint64_t image_block_limit = uint64_t(1) << 23;
 
 // A run of blocks that overlap or touch: [address, end), end at most 2^32.
 struct image_region_t {
-    uint32_t address;
     uint64_t end;
-    size_t first, count; // its blocks: sorted[first] and the count - 1 after it
-    bool overlapped;     // two of its blocks share an address
-    bool in_store;       // its bytes lie in the store in address order already
+    uint32_t address;
+    uint32_t first, count; // its blocks in address order: the first's index there, and how many
+    bool overlapped;       // two of its blocks share an address
+    bool in_store;         // its bytes lie in the store in address order already
 };
 
 // Two blocks that both give the bytes of [address, end); `earlier` was added
@@ -73,22 +73,23 @@ struct image_overlap_t {
     uint64_t end;
 };
 
-// A section of an ELF input that gave blocks: its name (at `name` in
-// `names`), where it is loaded and where it runs.
+// A section of an ELF input that gave blocks: its name (a NUL-ended string
+// in the store, from `name` on; image_unnamed for a file that names none),
+// where it is loaded and where it runs.
 struct image_section_t {
-    size_t name;
+    uint64_t name;
     uint32_t load_address, run_address, size;
 };
+constexpr uint64_t image_unnamed = UINT64_MAX;
 
 struct image_t {
     growing_t<uint8_t> store;
     growing_t<image_block_t> blocks;
     growing_t<size_t> input_starts; // the first block of each input
     growing_t<image_section_t> sections;
-    growing_t<char> names;          // each ended by a NUL
 
     // Made by image_find_regions.
-    const image_block_t **sorted; // every block, in address order
+    const image_block_t **sorted; // every block in address order; null when added in that order
     growing_t<image_region_t> regions;
     growing_t<image_overlap_t> overlaps;
     growing_t<uint8_t *> painted; // the regions' bytes that are not in the store
@@ -112,12 +113,13 @@ uint64_t image_keep(image_t *image, uint64_t size);
 bool image_begin_input(image_t *image);
 // A block: the `size` bytes of the store from `offset` belong at `address`.
 // `size` may be 0 (nothing is added), and address + size at most 2^32.
-// False when memory is out.
+// False when memory is out (or the image holds 2^32 - 1 blocks).
 bool image_add(image_t *image, uint32_t address, uint64_t offset, uint64_t size, uint32_t place);
-// A section of an ELF input; its index in image->sections is the `place` of
-// its blocks, -1 when memory is out.
-int64_t image_add_section(image_t *image, const char *name, uint32_t load_address, uint32_t run_address,
-                          uint32_t size);
+// Room for `count` more sections, so that adding them takes no copies.
+bool image_expect_sections(image_t *image, size_t count);
+// A section of an ELF input, named by the string at `name` in the store; its
+// index in image->sections is the `place` of its blocks, -1 when memory is out.
+int64_t image_add_section(image_t *image, uint64_t name, uint32_t load_address, uint32_t run_address, uint32_t size);
 const char *image_section_name(const image_t *image, uint32_t section);
 
 // The input that `block` came from: 0 for the first one image_begin_input began.
@@ -127,6 +129,11 @@ const uint8_t *image_bytes(const image_t *image, const image_block_t *block);
 inline uint64_t image_block_end(const image_block_t *block)
 {
     return uint64_t(block->address) + block->size;
+}
+// Once image_find_regions has run: the block at `index` in address order.
+inline const image_block_t *image_sorted(const image_t *image, size_t index)
+{
+    return image->sorted != nullptr ? image->sorted[index] : &image->blocks.items[index];
 }
 
 // Puts the blocks in address order and finds the regions and the overlaps:

@@ -20,7 +20,7 @@ struct elf_reading_t {
     image_t *image;
     const section_choice_t *choice;
     uint64_t offset; // of the file in the store
-    const uint8_t *file;
+    const uint8_t *file, *file_end;
     input_summary_t *summary;
     bool out_of_memory;
 };
@@ -32,8 +32,11 @@ static void take_piece(void *context, const elf_piece_t *piece)
     if ((choice->only_count != 0 && !named(piece->name, choice->only, choice->only_count)) ||
         named(piece->name, choice->removed, choice->removed_count) || reading->out_of_memory)
         return;
-    int64_t section = image_add_section(reading->image, piece->name, piece->load_address, piece->run_address,
-                                        piece->size);
+    // the name lies in the file's name table, or the file names no section
+    const uint8_t *name = reinterpret_cast<const uint8_t *>(piece->name);
+    uint64_t name_at = name >= reading->file && name < reading->file_end
+                           ? reading->offset + uint64_t(name - reading->file) : image_unnamed;
+    int64_t section = image_add_section(reading->image, name_at, piece->load_address, piece->run_address, piece->size);
     reading->out_of_memory = section < 0 ||
                              !image_add(reading->image, piece->load_address,
                                         reading->offset + uint64_t(piece->bytes - reading->file), piece->size,
@@ -54,7 +57,8 @@ bool input_read_elf(image_t *image, uint64_t offset, uint64_t size, const sectio
     }
     elf_segment_t *segments = static_cast<elf_segment_t *>(malloc((elf.phnum + 1) * sizeof(elf_segment_t)));
     summary->first_section = image->sections.count;
-    elf_reading_t reading{image, choice, offset, file, summary, segments == nullptr};
+    elf_reading_t reading{image, choice, offset, file, file + size, summary,
+                          segments == nullptr || !image_expect_sections(image, size_t(elf.shnum))};
     bool read = segments != nullptr && elf_sections(&elf, segments, take_piece, &reading);
     free(segments);
     if (reading.out_of_memory) {

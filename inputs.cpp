@@ -137,7 +137,8 @@ void input_report(const input_t *input, const input_summary_t *summary, const im
     report_start(summary);
     for (size_t i = 0; i < summary->section_count && list_sections; i++) {
         const image_section_t *section = &image->sections.items[summary->first_section + i];
-        report("\t%s at %08Xh, %u bytes", image->names.items + section->name, section->load_address, section->size);
+        report("\t%s at %08Xh, %u bytes", image_section_name(image, uint32_t(summary->first_section + i)),
+               section->load_address, section->size);
         if (section->run_address != section->load_address)
             report(", runs at %08Xh", section->run_address);
         report("\n");

@@ -27,10 +27,13 @@ bool output_open(output_t *output, const char *path)
     if (output->stream != nullptr) {
         pending_output = output;
         command_at_error(remove_pending);
-        return true;
+    } else {
+        output->temporary[0] = '\0'; // what cannot be replaced is written in place
+        output->stream = platform_open(path, "wb");
     }
-    output->temporary[0] = '\0'; // what cannot be replaced is written in place
-    output->stream = platform_open(path, "wb");
+    // the writers gather what they write in large pieces of their own
+    if (output->stream != nullptr)
+        setvbuf(output->stream, nullptr, _IONBF, 0);
     return output->stream != nullptr;
 }
 

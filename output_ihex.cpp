@@ -10,10 +10,10 @@
 #include <cstring>
 
 // Lines go into `text` until fewer than a longest line's characters are
-// left, then out in one write.
+// left, then out in one write, past the stream's own buffer.
 struct ihex_sink_t {
     output_t *output;
-    char text[1 << 16];
+    char text[1 << 15];
     size_t used;
 };
 constexpr size_t longest_line = 16 + 2 * 255;

@@ -90,27 +90,30 @@ static const char *describe(const image_t *image, const input_t *inputs, const o
     return text;
 }
 
-void overlaps_resolve(const image_t *image, const input_t *inputs, overlap_policy_t policy)
+const image_overlap_t *overlaps_refused(const image_t *image, overlap_policy_t policy, uint64_t *at)
 {
     const image_overlap_t *worst = nullptr;
-    uint64_t worst_at = UINT64_MAX;
+    for (size_t i = 0; i < image->overlaps.count && (policy == OVERLAP_ERROR || policy == OVERLAP_SAME); i++) {
+        const image_overlap_t *overlap = &image->overlaps.items[i];
+        uint64_t refused = policy == OVERLAP_ERROR ? overlap->address : first_difference(image, overlap);
+        if (refused < overlap->end && (worst == nullptr || refused < *at)) {
+            worst = overlap;
+            *at = refused;
+        }
+    }
+    return worst;
+}
+
+void overlaps_resolve(const image_t *image, const input_t *inputs, overlap_policy_t policy)
+{
     char text[overlap_text_size];
     overlap_group_t group;
-    for (size_t i = 0; i < image->overlaps.count;) {
-        const image_overlap_t *overlap = &image->overlaps.items[i];
-        if (policy == OVERLAP_FIRST || policy == OVERLAP_LAST) {
-            i = group_overlaps(image, i, &group);
-            command_warning("%s - %08Xh", describe(image, inputs, &group, group.address, text),
-                            uint32_t(group.end - 1));
-            continue;
-        }
-        uint64_t at = policy == OVERLAP_ERROR ? overlap->address : first_difference(image, overlap);
-        if (at < overlap->end && at < worst_at) {
-            worst = overlap;
-            worst_at = at;
-        }
-        i++;
+    for (size_t i = 0; i < image->overlaps.count && (policy == OVERLAP_FIRST || policy == OVERLAP_LAST);) {
+        i = group_overlaps(image, i, &group);
+        command_warning("%s - %08Xh", describe(image, inputs, &group, group.address, text), uint32_t(group.end - 1));
     }
+    uint64_t worst_at;
+    const image_overlap_t *worst = overlaps_refused(image, policy, &worst_at);
     if (worst == nullptr)
         return;
     group = group_of(image, worst);

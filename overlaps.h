@@ -14,6 +14,10 @@ enum overlap_policy_t { OVERLAP_ERROR, OVERLAP_SAME, OVERLAP_FIRST, OVERLAP_LAST
 // "error", "same", "first" or "last" into *policy; false for anything else.
 bool overlap_policy_read(const char *text, overlap_policy_t *policy);
 
+// The overlap that the policy refuses at the lowest address, that address
+// in *at; null when it accepts every one (first and last always do).
+const image_overlap_t *overlaps_refused(const image_t *image, overlap_policy_t policy, uint64_t *at);
+
 // Applies the policy to the overlaps image_find_regions found: an error ends
 // the run, naming the lowest address given twice (with "same", given twice
 // with different values) and both sides; with "first" and "last", each run

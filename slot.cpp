@@ -12,8 +12,8 @@ void slot_check_place(const slot_t *slot, const image_t *image, const input_t *i
 {
     if (slot->crc == nullptr)
         return;
-    for (size_t i = 0; i < image->blocks.count && image->sorted[i]->address < slot_crc_end(slot); i++) {
-        const image_block_t *block = image->sorted[i];
+    for (size_t i = 0; i < image->blocks.count && image_sorted(image, i)->address < slot_crc_end(slot); i++) {
+        const image_block_t *block = image_sorted(image, i);
         if (image_block_end(block) > slot->crc_at) {
             char text[input_place_size];
             command_error("%s overlaps the CRC at %08Xh",

@@ -9,6 +9,7 @@ import os
 import platform
 import re
 import statistics
+import struct
 import subprocess
 import sys
 import time
@@ -148,6 +149,76 @@ def input_order(args, out_dir):
         os.remove(out)
 
 
+def workload(args, shape, size, record, base=0):
+    """The generated IHEX file of that shape, made on first use."""
+    path = os.path.join(args.work, f"{shape}-{size}-{record}.hex" if base == 0 else f"merge-{size}-{base:#x}.hex")
+    if not os.path.exists(path):
+        subprocess.run([args.gen, shape, str(size), str(record), path] + ([str(base)] if base else []), check=True)
+    return path
+
+
+def merge_inputs(args, count, size, step):
+    return [workload(args, "ascending", size, 16, i * step) for i in range(count)]
+
+
+MERGE_CASES = [("A: 2 inputs of 16 MiB, 16-byte records", 2, 16 * MiB, 0x2000000, ["srec_cat"], None),
+               ("B: 64 inputs of 64 KiB, 16-byte records", 64, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"], None),
+               ("C: a 16 MiB slot, filled, CRC-32: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"], 0xFFFFFC)]
+QUICK_MERGE_CASES = [("A: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"], None),
+                     ("B: 16 inputs of 64 KiB", 16, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"], None),
+                     ("C: a 4 MiB slot, 2 inputs of 1 MiB", 2, 1 * MiB, 0x200000, ["srec_cat"], 0x3FFFFC)]
+
+
+def slot_options(crc_at):
+    return ["--fill", f"0:{crc_at - 1:#x}", "--crc", "CRC-32", "--crc-at", f"{crc_at:#x}"] if crc_at else []
+
+
+def against(args, out_dir):
+    """Every workload run by this build and by the one in --against DIR, the two
+    alternating run by run: medians, their ratio and each one's peak memory.
+    The two must write the same bytes."""
+    builds = {"new": os.path.dirname(os.path.abspath(args.tesslar)), "old": os.path.abspath(args.against)}
+    rows = []  # name, program, arguments with "{out}" where the output goes
+    for name, shape, size, record in QUICK if args.quick else FULL:
+        path = workload(args, shape, size, record)
+        low = lowest_address(args.tesslar, path)
+        rows.append((name, "tesslar", (["--offset", f"-{low:#x}"] if low else []) + [path, "{out}"]))
+    for name, count, size, step, _, crc_at in QUICK_MERGE_CASES if args.quick else MERGE_CASES:
+        rows.append((name, "tesslar-merge", slot_options(crc_at) + ["-o", "{out}"] + merge_inputs(args, count, size, step)))
+    size = (4 if args.quick else 16) * MiB
+    elf = elf_file(args, size)
+    crc_at = 0x08100000 + size + 0xFC
+    rows += [(f"D: a {size // MiB} MiB ELF to IHEX", "tesslar-merge", ["-o", "{out}", elf]),
+             ("E: its slot, filled, with a CRC-32", "tesslar-merge",
+              ["--fill", f"0x08000000:{crc_at + 3:#x}", "--crc", "CRC-32", "--crc-at", f"{crc_at:#x}", "-o", "{out}", elf]),
+             ("F: an ELF of 20 000 sections", "tesslar-merge", ["-o", "{out}", crafted_elf(args, 20000)]),
+             (f"G: a {size // MiB} MiB binary to IHEX", "tesslar-hex",
+              ["--address", "0x08000000", os.path.join(args.work, f"random-{size}.bin"), "{out}"])]
+    runs = args.runs or (3 if args.quick else 7)
+    print()
+    print(f"This build against {builds['old']}, medians of {runs} runs, the two alternating; the outputs checked identical")
+    print()
+    print("| workload | program | new s | old s | new / old | new peak RSS | old peak RSS |")
+    print("|---|---|---:|---:|---:|---:|---:|")
+    for name, program, arguments in rows:
+        outs = {b: os.path.join(out_dir, f"bench-against-{b}") for b in builds}
+        commands = {b: [os.path.join(builds[b], program)] + [outs[b] if a == "{out}" else a for a in arguments]
+                    for b in builds}
+        rss = {b: peak_rss(commands[b], args.work) for b in builds}
+        times = {b: [] for b in builds}
+        for _ in range(runs):
+            for b in builds:
+                times[b].append(timed(commands[b], outs[b]))
+        made = {b: open(outs[b], "rb").read() for b in builds}
+        if made["new"] != made["old"]:
+            sys.exit(f"{name}: the two builds wrote different bytes")
+        for out in outs.values():
+            os.remove(out)
+        med = {b: statistics.median(times[b]) for b in builds}
+        print(f"| {name} | {program} | {med['new']:.4f} | {med['old']:.4f} | {med['new'] / med['old']:.2f} "
+              f"| {rss['new'] / 1024:.1f} MiB | {rss['old'] / 1024:.1f} MiB |", flush=True)
+
+
 def merge(args, out_dir):
     """tesslar-merge against srec_cat and hexmerge.py, alternating run by run;
     the merged files must hold the same memory, as tesslar reads them."""
@@ -155,26 +226,14 @@ def merge(args, out_dir):
     hexmerge = "/usr/share/python3-intelhex/hexmerge.py"
     # name, inputs, bytes each, address step, peers, and for a flash slot the
     # address of its CRC-32: the slot is filled from 0 up to it
-    cases = [("A: 2 inputs of 16 MiB, 16-byte records", 2, 16 * MiB, 0x2000000, ["srec_cat"], None),
-             ("B: 64 inputs of 64 KiB, 16-byte records", 64, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"], None),
-             ("C: a 16 MiB slot, filled, CRC-32: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"], 0xFFFFFC)]
-    if args.quick:
-        cases = [("A: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"], None),
-                 ("B: 16 inputs of 64 KiB", 16, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"], None),
-                 ("C: a 4 MiB slot, 2 inputs of 1 MiB", 2, 1 * MiB, 0x200000, ["srec_cat"], 0x3FFFFC)]
+    cases = QUICK_MERGE_CASES if args.quick else MERGE_CASES
     runs = args.runs or (3 if args.quick else 7)
     rows = []
     for name, count, size, step, peers, crc_at in cases:
-        inputs = []
-        for i in range(count):
-            path = os.path.join(args.work, f"merge-{size}-{i * step:#x}.hex")
-            if not os.path.exists(path):
-                subprocess.run([args.gen, "ascending", str(size), "16", path, str(i * step)], check=True)
-            inputs.append(path)
+        inputs = merge_inputs(args, count, size, step)
         outs = {p: os.path.join(out_dir, f"bench-merge-{p}.hex") for p in ["tesslar-merge"] + peers}
-        slot, srec_slot = [], []
+        slot, srec_slot = slot_options(crc_at), []
         if crc_at:
-            slot = ["--fill", f"0:{crc_at - 1:#x}", "--crc", "CRC-32", "--crc-at", f"{crc_at:#x}"]
             srec_slot = ["-fill", "0xFF", "0", f"{crc_at:#x}", "-crc32-l-e", f"{crc_at:#x}"]
         commands = {"tesslar-merge": [merge_bin] + slot + ["-o", outs["tesslar-merge"]] + inputs,
                     "srec_cat": ["srec_cat", "("] + [a for p in inputs for a in (p, "-intel")] + [")"] + srec_slot
@@ -208,19 +267,58 @@ def merge(args, out_dir):
     return rows
 
 
+def elf_file(args, size):
+    """The test application with a block of random data in a section of its own,
+    loaded at 08100000h: an ELF file of about `size` bytes."""
+    path, blob = os.path.join(args.work, f"app-{size}.elf"), os.path.join(args.work, f"random-{size}.bin")
+    if not os.path.exists(path):
+        with open(blob, "wb") as f:
+            f.write(os.urandom(size))
+        real = os.path.join(os.path.dirname(__file__), "..", "tests", "data", "real", "arm-cortex-m0plus-app.elf")
+        subprocess.run(["arm-none-eabi-objcopy", f"--add-section=.blob={blob}",
+                        "--set-section-flags=.blob=alloc,load,readonly,data",
+                        "--change-section-address=.blob=0x08100000", real, path], check=True,
+                       stderr=subprocess.DEVNULL)
+    return path
+
+
+def crafted_elf(args, count, data_size=48):
+    """A linked 32-bit ELF file of `count` sections of `data_size` bytes, each in
+    a PT_LOAD segment of its own: where each section's segment is looked up by
+    scanning every program header, the time grows with count squared."""
+    path = os.path.join(args.work, f"sections-{count}.elf")
+    if os.path.exists(path):
+        return path
+    ph_at, base = 52, 0x08000000
+    data_at = ph_at + 32 * count
+    names = b"\0.shstrtab\0" + b"".join(b".s%d\0" % i for i in range(count))
+    names_at = data_at + data_size * count
+    sh_at = (names_at + len(names) + 3) & ~3
+    out = bytearray(struct.pack("<16sHHIIIIIHHHHHH", b"\x7fELF\x01\x01\x01" + bytes(9), 2, 40, 1, base, ph_at, sh_at,
+                                0, 52, 32, count, 40, count + 2, 1))
+    for i in range(count):
+        out += struct.pack("<8I", 1, data_at + data_size * i, base + 64 * i, base + 64 * i, data_size, data_size, 5, 4)
+    for i in range(count):
+        out += bytes((i + j) & 0xFF for j in range(data_size))
+    out += names + bytes(sh_at - names_at - len(names))
+    out += bytes(40) + struct.pack("<10I", 1, 3, 0, 0, names_at, len(names), 0, 0, 1, 0)
+    name = len(b"\0.shstrtab\0")
+    for i in range(count):
+        out += struct.pack("<10I", name, 1, 6, base + 64 * i, data_at + data_size * i, data_size, 0, 0, 4, 0)
+        name += len(b".s%d\0" % i)
+    with open(path, "wb") as f:
+        f.write(out)
+    return path
+
+
 def elf(args, out_dir):
     """tesslar-merge on a 16 MiB ELF file against objcopy -O ihex, and the
     filled slot with its CRC-32 against objcopy followed by srec_cat,
     alternating run by run; the images must be the same memory."""
     merge_bin = os.path.join(os.path.dirname(args.tesslar), "tesslar-merge")
     size = (4 if args.quick else 16) * MiB
-    path, blob = os.path.join(args.work, f"app-{size}.elf"), os.path.join(args.work, f"random-{size}.bin")
-    if not os.path.exists(path):  # the test application with a block of random data in a section of its own
-        with open(blob, "wb") as f:
-            f.write(os.urandom(size))
-        real = os.path.join(os.path.dirname(__file__), "..", "tests", "data", "real", "arm-cortex-m0plus-app.elf")
-        subprocess.run(["objcopy", f"--add-section=.blob={blob}", "--set-section-flags=.blob=alloc,load,readonly,data",
-                        "--change-section-address=.blob=0x08100000", real, path], check=True)
+    path = elf_file(args, size)
+    crafted = crafted_elf(args, 5000 if args.quick else 20000)
     crc_at = 0x08100000 + size + 0xFC
     temporary = os.path.join(out_dir, "bench-objcopy.hex")
     cases = [("D: a 16 MiB ELF to IHEX" if not args.quick else "D: a 4 MiB ELF to IHEX", [],
@@ -228,12 +326,16 @@ def elf(args, out_dir):
              ("E: its slot, filled, with a CRC-32", ["--fill", f"0x08000000:{crc_at + 3:#x}", "--crc", "CRC-32",
                                                     "--crc-at", f"{crc_at:#x}"],
               lambda out: ["sh", "-c", f"objcopy -O ihex {path} {temporary} && srec_cat {temporary} -intel -fill 0xFF "
-                           f"0x08000000 {crc_at:#x} -crc32-l-e {crc_at:#x} -o {out} -intel"], crc_at)]
+                           f"0x08000000 {crc_at:#x} -crc32-l-e {crc_at:#x} -o {out} -intel"], crc_at),
+             (f"F: an ELF of {5000 if args.quick else 20000} sections, each in a segment of its own", [],
+              lambda out: ["objcopy", "-O", "ihex", crafted, out], None)]
     runs = args.runs or (3 if args.quick else 7)
     rows = []
     for name, slot, peer, crc in cases:
         outs = {p: os.path.join(out_dir, f"bench-elf-{p}.hex") for p in ("tesslar-merge", "peer")}
-        commands = {"tesslar-merge": [merge_bin] + slot + ["-o", outs["tesslar-merge"], path], "peer": peer(outs["peer"])}
+        source = crafted if name.startswith("F") else path
+        commands = {"tesslar-merge": [merge_bin] + slot + ["-o", outs["tesslar-merge"], source],
+                    "peer": peer(outs["peer"])}
         times = {p: [] for p in outs}
         for _ in range(runs):
             for p in outs:
@@ -292,6 +394,8 @@ def main():
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--runs", type=int, default=None)
     parser.add_argument("--only-merge", action="store_true", help="only the merge table")
+    parser.add_argument("--against", default=None, metavar="DIR",
+                        help="only: every workload against the programs of another build in DIR")
     parser.add_argument("--out", default=None,
                         help="folder for the images written (default: /dev/shm when there is one)")
     args = parser.parse_args()
@@ -300,15 +404,16 @@ def main():
     runs = args.runs or (3 if args.quick else 7)
     srec_runs = max(3, runs // 2)
 
+    if args.against:
+        against(args, out_dir)
+        return 0
     if args.only_merge:
         merge(args, out_dir)
         elf(args, out_dir)
         return 0
     rows = []
     for name, shape, size, record in workloads:
-        path = os.path.join(args.work, f"{shape}-{size}-{record}.hex")
-        if not os.path.exists(path):
-            subprocess.run([args.gen, shape, str(size), str(record), path], check=True)
+        path = workload(args, shape, size, record)
         text_mb = os.path.getsize(path) / 1e6
         low = lowest_address(args.tesslar, path)
         outs = {p: os.path.join(out_dir, f"bench-out-{p}.bin") for p in ("tesslar", "objcopy", "srec_cat")}
