@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-// quillkit and the section pool, driven by one table per function (README.md
-// says how their rows read).
+// quillkit, the section pool and the image, driven by one table per function
+// (README.md says how their rows read).
 #include "data_sections.h"
 #include "ihex.h"
+#include "image.h"
 #include "quillkit.h"
 
 #include <gtest/gtest.h>
 
-#include <cassert>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -36,7 +36,7 @@ std::vector<row_t> read_table(const std::string &name)
             rows.emplace_back();
         std::istringstream in(line);
         for (token_t t; in >> std::ws && (t.quoted = in.peek() == '"', in >> std::quoted(t.text, '"', '\1'));) {
-            for (size_t at; (at = t.text.find('\\')) != std::string::npos;)
+            for (size_t at; (at = t.text.find('\\')) != t.text.npos;)
                 t.text.replace(at, 2, 1, strchr("r\rn\nt\t", t.text[at + 1])[1]);
             rows.back().push_back(t);
         }
@@ -52,26 +52,35 @@ uint64_t hex(const std::string &text)
 
 std::vector<uint8_t> bytes(const std::string &text, std::vector<uint8_t> out = {})
 {
-    size_t x = text.find('x'), times = x == std::string::npos ? 1 : std::stoul(text.substr(x + 1));
+    size_t x = text.find('x'), times = x == text.npos ? 1 : std::stoul(text.substr(x + 1));
     for (size_t t = 0; t < times; t++)
         for (size_t i = 0; i + 1 < std::min(x, text.size()); i += 2)
             out.push_back(uint8_t(hex(text.substr(i, 2))));
     return out;
 }
 
+std::string hex_text(const uint8_t *data, uint64_t size)
+{
+    std::ostringstream text;
+    for (uint64_t i = 0; i < size; i++)
+        text << std::hex << std::uppercase << std::setw(2) << std::setfill('0') << int(data[i]);
+    return text.str();
+}
+
 std::pair<std::string, std::string> key_value(const std::string &text)
 {
     size_t at = text.find('=');
-    return {text.substr(0, at), at == std::string::npos ? "" : text.substr(at + 1)};
+    return {text.substr(0, at), at == text.npos ? "" : text.substr(at + 1)};
 }
 
 // Runs the body once per row, with the row's number in every failure.
-#define FOR_EACH_ROW(table, row)                                                                                      \
-    for (int row_number = 0; row_number == 0; row_number = -1)                                                        \
-        for (const row_t &row : read_table(table))                                                                    \
+#define FOR_EACH_ROW(table, row)                                                                   \
+    for (int row_number = 0; row_number == 0; row_number = -1)                                     \
+        for (const row_t &row : read_table(table))                                                 \
             if (SCOPED_TRACE(std::string(table) + " row " + std::to_string(++row_number)); true)
 
 constexpr uint32_t untouched = 0xA5A5A5A5;
+constexpr size_t npos = std::string::npos;
 
 TEST(Table, ReadRecords)
 {
@@ -95,16 +104,17 @@ TEST(Table, ReadRecords)
         }
         EXPECT_EQ(result, std::stoi(row[i + 1].text));
         EXPECT_EQ(reader.record_count, lines);
-        std::map<std::string, uint32_t> got{{"address", address}, {"length", length}, {"bytes", reader.data_byte_count},
-            {"base", reader.base_address}, {"start", reader.start_address}, {"present", reader.start_address_present}};
+        std::map<std::string, uint32_t> got{{"address", address}, {"length", length},
+            {"bytes", reader.data_byte_count}, {"base", reader.base_address},
+            {"start", reader.start_address}, {"present", reader.start_address_present}};
         for (i += 2; i < row.size(); i++) {
             auto [key, value] = key_value(row[i].text);
             std::vector<uint8_t> want = bytes(value);
+            bool decimal = key == "length" || key == "bytes";
             if (key == "data")
-                EXPECT_TRUE(std::equal(want.begin(), want.end(), data) && data[want.size()] == 0xEE) << value;
+                EXPECT_TRUE(std::equal(want.begin(), want.end(), data) && data[want.size()] == 0xEE);
             else
-                EXPECT_EQ(got.at(key), value == "-" ? untouched : key == "length" || key == "bytes" ? std::stoul(value)
-                                                                                                    : hex(value)) << key;
+                EXPECT_EQ(got.at(key), value == "-" ? untouched : decimal ? std::stoul(value) : hex(value));
         }
     }
 }
@@ -123,7 +133,7 @@ TEST(Table, WriteRecords)
             uint32_t v = value.empty() ? 0 : uint32_t(hex(value));
             if (t[0] == '@') {
                 blocks.emplace_back();
-                while (i + 1 < row.size() && row[i + 1].text.find_first_not_of("0123456789ABCDEFx") == std::string::npos)
+                while (i + 1 < row.size() && row[i + 1].text.find_first_not_of("0123456789ABCDEFx") == npos)
                     blocks.back() = bytes(row[++i].text, blocks.back());
                 w.data = blocks.back().data();
                 w.address = uint32_t(hex(t.substr(1)));
@@ -176,9 +186,9 @@ TEST(Table, Crc)
 {
     // Every entry's check value, computed whole, a byte at a time, and over a
     // long input (a table on the host) whole and in two odd pieces.
-    std::vector<uint8_t> nine{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, input(5000);
-    for (size_t i = 0; i < input.size(); i++)
-        input[i] = uint8_t(i * 7 + i / 251);
+    std::vector<uint8_t> nine{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, in(5000);
+    for (size_t i = 0; i < in.size(); i++)
+        in[i] = uint8_t(i * 7 + i / 251);
     size_t entries = 0;
     FOR_EACH_ROW("qkit_crc.table", row)
     for (size_t i = 0; i + 1 < row.size(); i += 2) {
@@ -187,12 +197,15 @@ TEST(Table, Crc)
         if (crc == nullptr)
             continue;
         entries++;
+        auto update = [crc](uint32_t state, const uint8_t *data, size_t size) {
+            return qkit_crc_update(crc, state, data, size);
+        };
+        uint32_t start = qkit_crc_begin(crc), whole = update(start, in.data(), 5000), bytewise = start;
         EXPECT_EQ(crc->check, hex(row[i + 1].text)) << crc->name;
-        EXPECT_EQ(qkit_crc_end(crc, qkit_crc_update(crc, qkit_crc_begin(crc), nine.data(), 9)), hex(row[i + 1].text));
-        uint32_t whole = qkit_crc_update(crc, qkit_crc_begin(crc), input.data(), 5000), bytewise = qkit_crc_begin(crc);
-        for (uint8_t byte : input)
-            bytewise = qkit_crc_update(crc, bytewise, &byte, 1);
-        uint32_t split = qkit_crc_update(crc, qkit_crc_update(crc, qkit_crc_begin(crc), input.data(), 4097), input.data() + 4097, 903);
+        EXPECT_EQ(qkit_crc_end(crc, update(start, nine.data(), 9)), hex(row[i + 1].text));
+        for (uint8_t byte : in)
+            bytewise = update(bytewise, &byte, 1);
+        uint32_t split = update(update(start, in.data(), 4097), in.data() + 4097, 903);
         EXPECT_EQ(qkit_crc_end(crc, whole), qkit_crc_end(crc, bytewise)) << crc->name;
         EXPECT_EQ(qkit_crc_end(crc, whole), qkit_crc_end(crc, split)) << crc->name;
     }
@@ -214,7 +227,7 @@ std::vector<std::string> feed(const std::string &input, uint32_t capacity, unsig
         std::vector<char> chunk(input.begin() + at, input.begin() + at + size);
         const char *next = at == input.size() ? nullptr : chunk.data(); // null: the input has ended
         for (uint32_t done = 0, used;; done += used) {
-            int result = ihex_line_buffer_feed(&buffer, next == nullptr ? nullptr : next + done, uint32_t(size - done), &used);
+            int result = ihex_line_buffer_feed(&buffer, next ? next + done : nullptr, uint32_t(size - done), &used);
             if (result == IHEX_FEED_MORE) {
                 EXPECT_EQ(done + used, size);
                 break;
@@ -231,7 +244,8 @@ TEST(Table, LineBuffer)
     FOR_EACH_ROW("ihex_line_buffer_feed.table", row)
     {
         std::vector<std::string> want;
-        std::transform(row.begin() + 3, row.end(), std::back_inserter(want), [](const token_t &t) { return t.text; });
+        for (size_t i = 3; i < row.size(); i++)
+            want.push_back(row[i].text);
         for (unsigned seed = 0; seed < 40; seed++)
             EXPECT_EQ(feed(row[1].text, uint32_t(std::stoul(row[0].text)), seed), want) << "seed " << seed;
     }
@@ -241,6 +255,46 @@ TEST(Table, LineBuffer)
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         for (unsigned seed = 1; seed < 6; seed++)
             EXPECT_EQ(feed(text, 522, seed), feed(text, 522, 0)) << file.path() << " seed " << seed;
+    }
+}
+
+TEST(Table, Image)
+{
+    FOR_EACH_ROW("image.table", row)
+    {
+        image_t image;
+        image_init(&image, 0, 0);
+        size_t i = 0;
+        for (; row[i].text != "->"; i++) {
+            std::string text = row[i].text;
+            ASSERT_TRUE((i != 0 && text[0] != '/') || image_begin_input(&image));
+            auto [address, hex_bytes] = key_value(text.substr(text[0] == '/'));
+            std::vector<uint8_t> data = bytes(hex_bytes);
+            std::copy(data.begin(), data.end(), image_room(&image, data.size()));
+            uint64_t offset = image_keep(&image, data.size());
+            ASSERT_TRUE(image_add(&image, uint32_t(hex(address)), offset, data.size(), 0));
+        }
+        ASSERT_TRUE(image_find_regions(&image, false));
+        // what the image made, in the row's words
+        std::ostringstream got, first_wins, want;
+        for (const image_region_t &r : std::vector<image_region_t>(image.regions.items,
+                                                                   image.regions.items + image.regions.count)) {
+            std::string last = hex_text(image_region_bytes(&image, &r, IMAGE_LAST_WINS), r.end - r.address);
+            std::string first = hex_text(image_region_bytes(&image, &r, IMAGE_FIRST_WINS), r.end - r.address);
+            got << std::hex << std::uppercase << (got.tellp() ? " " : "") << r.address << '=' << last;
+            if (first != last)
+                first_wins << " first:" << std::hex << std::uppercase << r.address << '=' << first;
+        }
+        got << first_wins.str();
+        for (const image_overlap_t *o = image.overlaps.items; o < image.overlaps.items + image.overlaps.count; o++)
+            got << " overlap:" << o->earlier - image.blocks.items << ',' << o->later - image.blocks.items << '@'
+                << std::hex << std::uppercase << o->address << '+' << o->end - o->address;
+        for (size_t b = 0; b < image.blocks.count && image.input_starts.count > 1; b++)
+            got << (b ? "," : " input:") << image_input_of(&image, &image.blocks.items[b]);
+        for (i++; i < row.size(); i++)
+            want << (want.tellp() ? " " : "") << row[i].text;
+        EXPECT_EQ(got.str(), want.str());
+        image_free(&image);
     }
 }
 

@@ -43,6 +43,10 @@ def value(text, defines, data_dir):
         elif w == "file":
             out += open(os.path.join(data_dir, rest[0]), "rb").read()
             i += 1
+        elif w == "poke":  # poke OFFSET BYTES: the bytes so far, changed from OFFSET on
+            at, patch = int(rest[0], 0), bytes.fromhex(rest[1])
+            out[at:at + len(patch)] = patch
+            i += 2
         elif w in defines:
             out += value(defines[w], defines, data_dir)
         elif w != "empty":

@@ -25,9 +25,13 @@ run tesslar-hex 'Ωμέγα.bin' '固件.hex' && run tesslar '固件.hex' 'back.
 printf 'an earlier output\r\n' > old.hex
 run tesslar-merge -o old.hex in.hex && cmp -s old.hex <(printf ':020000040000FA\r\n:0400000011111111B8\r\n:00000001FF\r\n') ||
     fail "the earlier output was not replaced: $(cat old.hex)"
+deep=$(printf 'd%.0s' {1..230}) # a folder whose path nears MAX_PATH, which a temporary file's name passes
+mkdir "$deep" && printf 'an earlier output\r\n' >"$deep/old.hex"
+run tesslar-merge -o "$deep/old.hex" in.hex && cmp -s "$deep/old.hex" old.hex && [ "$(ls "$deep")" = old.hex ] ||
+    fail "an output near MAX_PATH: $(ls "$deep") $(cat err.txt)"
 run tesslar-merge -o nodir/new.hex in.hex
 grep -qF "ERROR: cannot open output file: 'nodir/new.hex': No such file or directory" err.txt || fail "$(cat err.txt)"
-ls | grep -qi '\.tmp$' && fail "a temporary file was left: $(ls)"
+ls | grep -qi '\.tsl' && fail "a temporary file was left: $(ls)"
 for command in tesslar tesslar-hex tesslar-merge; do # Windows' own DLLs only
     x86_64-w64-mingw32-objdump -p "$build/$command.exe" | grep "DLL Name" | grep -viE "(kernel32|msvcrt|shell32)\.dll" &&
         fail "$command needs a DLL that Windows does not have"
