@@ -34,8 +34,10 @@ void command_at_error(void (*cleanup)());
 __attribute__((format(printf, 1, 2))) void command_warning(const char *format, ...);
 
 // A line of the report, kept until report_flush writes them all to standard
-// output at the end of a successful run.
+// output at the end of a successful run, or to standard error when standard
+// output carries an output.
 __attribute__((format(printf, 1, 2))) void report(const char *format, ...);
+void report_to_standard_error();
 void report_flush();
 
 // --help and --version: the usage text, or the name and version, on
@@ -65,3 +67,8 @@ const char *address_mode_name(ihex_address_mode_t mode);
 uint32_t address_mode_limit(ihex_address_mode_t mode); // the highest address it reaches
 // A --start value the mode cannot write is a usage error.
 void check_start_address(ihex_address_mode_t mode, uint32_t start_address);
+
+// Of the names known(0), known(1)... up to the first null, the nearest to
+// `name`, letter case and punctuation aside, by the edits that turn one into
+// the other, on the whole name or on its last part after a '/'.
+const char *nearest_name(const char *name, const char *(*known)(size_t index));

@@ -231,6 +231,7 @@ bool image_view_of(image_t *image, image_paint_t paint, image_view_t *view)
         const uint8_t *bytes = image_region_bytes(image, region, paint);
         if (bytes == nullptr || !image_view_add(view, region->address, region->end, bytes))
             return false;
+        view->pieces.items[view->pieces.count - 1].region = region;
     }
     return true;
 }
@@ -239,7 +240,7 @@ bool image_view_add(image_view_t *view, uint32_t address, uint64_t end, const ui
 {
     image_piece_t *piece = grow(&view->pieces, 1);
     if (piece != nullptr)
-        *piece = {address, end, bytes};
+        *piece = {address, end, bytes, nullptr};
     return piece != nullptr;
 }
 

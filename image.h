@@ -155,7 +155,8 @@ const uint8_t *image_region_bytes(image_t *image, const image_region_t *region, 
 struct image_piece_t {
     uint32_t address;
     uint64_t end;
-    const uint8_t *bytes; // null: the pad byte throughout
+    const uint8_t *bytes;          // null: the pad byte throughout
+    const image_region_t *region; // the region it shows; null for the caller's own
 };
 struct image_view_t {
     growing_t<image_piece_t> pieces;

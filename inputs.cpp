@@ -70,7 +70,10 @@ bool input_read(image_t *image, input_t *input, const section_choice_t *choice, 
     ungetc(first, file);
     uint64_t offset, size;
     bool read;
-    if (input->kind != INPUT_BINARY && first != 0x7F) {
+    if (input->kind != INPUT_BINARY && first == 'S') {
+        input->kind = INPUT_SREC;
+        read = input_read_srec(image, file, summary, verdict);
+    } else if (input->kind != INPUT_BINARY && first != 0x7F) {
         read = input_read_ihex(image, file, summary, verdict);
     } else if (!input_load(image, file, &offset, &size, verdict)) {
         read = false;
@@ -87,6 +90,28 @@ bool input_read(image_t *image, input_t *input, const section_choice_t *choice, 
     return read;
 }
 
+void inputs_read_all(image_t *image, input_t *inputs, int count, const section_choice_t *choice, bool list_sections,
+                     input_start_t *start)
+{
+    for (int i = 0; i < count; i++) {
+        input_t *input = &inputs[i];
+        input_summary_t summary;
+        input_verdict_t verdict;
+        if (!input_read(image, input, choice, &summary, &verdict))
+            input_fail(input, &verdict);
+        input_report(input, &summary, image, list_sections);
+        if (start == nullptr || !summary.start_present)
+            continue;
+        if (start->input < 0) {
+            *start = input_start_t{true, summary.start_address, i};
+        } else if (summary.start_address != start->address) {
+            command_error("the start addresses differ: '%s' gives %08Xh, '%s' gives %08Xh; --start <address> "
+                          "chooses one, --no-start writes none",
+                          inputs[start->input].path, start->address, input->path, summary.start_address);
+        }
+    }
+}
+
 void input_fail(const input_t *input, const input_verdict_t *verdict)
 {
     errno = verdict->system_error;
@@ -97,6 +122,8 @@ void input_fail(const input_t *input, const input_verdict_t *verdict)
         file_error("cannot read input file", input->path);
     case INPUT_BAD_RECORD:
         command_error("%s at line %u of '%s'", reader_message(verdict->result), verdict->line, input->path);
+    case INPUT_BAD_LINE:
+        command_error("%s at line %u of '%s'", verdict->reason, verdict->line, input->path);
     case INPUT_BAD_FILE:
         command_error("'%s': %s", input->path, verdict->reason);
     case INPUT_TOO_HIGH:
@@ -130,6 +157,17 @@ void input_report(const input_t *input, const input_summary_t *summary, const im
             command_warning("Extra data after the end-of-file record in '%s'", path);
         report("'%s': %u records, %u bytes of data, ", path, summary->records, summary->data_bytes);
         report_start(summary);
+        return;
+    }
+    if (input->kind == INPUT_SREC) {
+        if (!summary->end_of_file_seen)
+            command_warning("End record (S7, S8 or S9) not detected in '%s'", path);
+        if (summary->extra_data)
+            command_warning("Extra data after the end record in '%s'", path);
+        report("'%s': S-records, %u records, %u bytes of data, ", path, summary->records, summary->data_bytes);
+        report_start(summary);
+        if (list_sections && summary->header[0] != '\0')
+            report("\theader \"%s\"\n", summary->header);
         return;
     }
     report("'%s': ELF, %llu sections, %llu bytes of data, ", path,

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <cstdio>
 
-// An IHEX or an ELF file, told by its first bytes, or a raw binary placed at
-// an address.
-enum input_kind_t { INPUT_IHEX, INPUT_ELF, INPUT_BINARY };
+// An IHEX file, S-records or an ELF file, told by its first bytes, or a raw
+// binary placed at an address.
+enum input_kind_t { INPUT_IHEX, INPUT_SREC, INPUT_ELF, INPUT_BINARY };
 struct input_t {
     const char *path;
     input_kind_t kind; // INPUT_BINARY as given; IHEX or ELF once read
@@ -30,8 +30,9 @@ struct section_choice_t {
 struct input_summary_t {
     bool start_present;
     uint32_t start_address;
-    uint32_t records, data_bytes;        // IHEX: the reader's counts
-    bool end_of_file_seen, extra_data;   // IHEX
+    uint32_t records, data_bytes;        // IHEX and S-records: the reader's counts
+    bool end_of_file_seen, extra_data;   // IHEX and S-records: the end record, and lines after it
+    char header[256];                    // S-records: the text of the first S0 record
     uint64_t size;                       // a binary's bytes; an ELF file's bytes of data
     size_t first_section, section_count; // ELF: its sections in image->sections
 };
@@ -41,6 +42,7 @@ enum input_failure_t {
     INPUT_NOT_OPENED, // errno in system_error
     INPUT_NOT_READ,   // errno in system_error
     INPUT_BAD_RECORD, // the reader's `result` at `line`
+    INPUT_BAD_LINE,   // `reason` at `line`
     INPUT_BAD_FILE,   // `reason` (an ELF file)
     INPUT_TOO_HIGH,   // a binary that ends beyond FFFFFFFFh
     INPUT_NO_MEMORY,
@@ -64,9 +66,10 @@ struct input_verdict_t {
 bool input_read(image_t *image, input_t *input, const section_choice_t *choice, input_summary_t *summary,
                 input_verdict_t *verdict);
 
-// The readers of each kind. input_read_ihex reads what is left of `file`;
-// the others read `size` bytes that input_load kept from `offset` on.
+// The readers of each kind. input_read_ihex read what is left of `file`; the others read `size`
+// bytes that input_load kept from `offset` on.
 bool input_read_ihex(image_t *image, FILE *file, input_summary_t *summary, input_verdict_t *verdict);
+bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input_verdict_t *verdict);
 bool input_read_elf(image_t *image, uint64_t offset, uint64_t size, const section_choice_t *choice,
                     input_summary_t *summary, input_verdict_t *verdict);
 bool input_read_binary(image_t *image, uint64_t offset, uint64_t size, uint32_t address, input_summary_t *summary,
@@ -75,6 +78,21 @@ bool input_read_binary(image_t *image, uint64_t offset, uint64_t size, uint32_t 
 // Keeps what is left of `file` in the image's store, whole: *offset and
 // *size say where.
 bool input_load(image_t *image, FILE *file, uint64_t *offset, uint64_t *size, input_verdict_t *verdict);
+
+// The start address that inputs give: the first input's that gives one, and
+// which input that is (-1 for none).
+struct input_start_t {
+    bool present;
+    uint32_t address;
+    int input;
+};
+
+// Reads every input in turn into the image and tells what each held (with
+// `list_sections`, an ELF file's sections). With `start`, the inputs'
+// start addresses go there, and two that differ end the run. A reader's
+// failure ends it too.
+void inputs_read_all(image_t *image, input_t *inputs, int count, const section_choice_t *choice, bool list_sections,
+                     input_start_t *start);
 
 // Ends the run with the message for a reader's verdict on `input`.
 [[noreturn]] void input_fail(const input_t *input, const input_verdict_t *verdict);

@@ -1,31 +1,48 @@
 // SPDX-License-Identifier: MIT
-// output_file.cpp: an output written beside its target and put in its place
-// once whole.
+// output_file.cpp: outputs written beside their targets and put in place
+// together once every one is whole, or standard output.
 #include "output.h"
 
 #include "command.h"
 #include "platform.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
-// The output being written, whose temporary file a failure removes.
-static output_t *pending_output = nullptr;
+// The outputs whose temporary files a failure removes: opened, and not yet
+// put in place.
+static output_t *pending[64];
+static size_t pending_count = 0;
 
 static void remove_pending()
 {
-    if (pending_output != nullptr && pending_output->temporary[0] != '\0') {
-        fclose(pending_output->stream); // an open file cannot be removed everywhere
-        platform_remove(pending_output->temporary);
+    for (size_t i = 0; i < pending_count; i++) {
+        if (pending[i]->stream != nullptr)
+            fclose(pending[i]->stream); // an open file cannot be removed everywhere
+        platform_remove(pending[i]->temporary);
     }
+    pending_count = 0;
+}
+
+static void forget(output_t *output)
+{
+    for (size_t i = 0; i < pending_count; i++)
+        if (pending[i] == output)
+            pending[i] = pending[--pending_count];
 }
 
 bool output_open(output_t *output, const char *path)
 {
     output->path = path;
     output->temporary[0] = '\0';
-    output->stream = platform_create_beside(path, output->temporary, output->target);
-    if (output->stream != nullptr) {
-        pending_output = output;
+    output->stream = nullptr;
+    if (strcmp(path, "-") == 0) {
+        output->stream = stdout;
+        report_to_standard_error();
+    } else if (pending_count < sizeof pending / sizeof pending[0] &&
+               (output->stream = platform_create_beside(path, output->temporary, output->target)) != nullptr) {
+        pending[pending_count++] = output;
         command_at_error(remove_pending);
     } else {
         output->temporary[0] = '\0'; // what cannot be replaced is written in place
@@ -44,15 +61,62 @@ bool output_close(output_t *output)
     int error = fflush(output->stream) != 0 || ferror(output->stream) ? errno : 0;
     if (error == 0 && replaces && !platform_sync(output->stream))
         error = errno;
-    if (fclose(output->stream) != 0 && error == 0)
+    if (output->stream != stdout && fclose(output->stream) != 0 && error == 0)
         error = errno;
-    if (replaces) {
-        if (error == 0 && !platform_replace(output->temporary, output->target))
-            error = errno;
-        if (error != 0)
-            platform_remove(output->temporary);
-    }
-    pending_output = nullptr;
+    output->stream = nullptr;
     errno = error;
     return error == 0;
+}
+
+bool output_commit(output_t *output)
+{
+    if (output->temporary[0] == '\0')
+        return true;
+    forget(output);
+    if (platform_replace(output->temporary, output->target))
+        return true;
+    int error = errno;
+    platform_remove(output->temporary);
+    errno = error;
+    return false;
+}
+
+output_sink_t *output_sink_open(output_t *output)
+{
+    output_sink_t *sink = static_cast<output_sink_t *>(allocate(sizeof(output_sink_t)));
+    sink->output = output;
+    sink->used = 0;
+    return sink;
+}
+
+static void flush(output_sink_t *sink)
+{
+    if (fwrite(sink->text, 1, sink->used, sink->output->stream) != sink->used)
+        file_error("cannot write output file", sink->output->path);
+    sink->used = 0;
+}
+
+char *output_sink_room(output_sink_t *sink, size_t size)
+{
+    if (sizeof sink->text - sink->used < size)
+        flush(sink);
+    return sink->text + sink->used;
+}
+
+void output_sink_put(output_sink_t *sink, const void *data, uint64_t size)
+{
+    if (size < sizeof sink->text) {
+        memcpy(output_sink_room(sink, size_t(size)), data, size_t(size));
+        sink->used += size_t(size);
+        return;
+    }
+    flush(sink);
+    if (fwrite(data, 1, size_t(size), sink->output->stream) != size)
+        file_error("cannot write output file", sink->output->path);
+}
+
+void output_sink_close(output_sink_t *sink)
+{
+    flush(sink);
+    free(sink);
 }

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// output_ihex.cpp: an image view written as Intel HEX text, the lines
-// gathered in a buffer and written out in large pieces.
+// output_ihex.cpp: an image view written as Intel HEX text.
 #include "output.h"
 
 #include "command.h"
@@ -9,30 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 
-// Lines go into `text` until fewer than a longest line's characters are
-// left, then out in one write, past the stream's own buffer.
-struct ihex_sink_t {
-    output_t *output;
-    char text[1 << 15];
-    size_t used;
-};
 constexpr size_t longest_line = 16 + 2 * 255;
-
-static void flush(ihex_sink_t *sink)
-{
-    if (fwrite(sink->text, 1, sink->used, sink->output->stream) != sink->used)
-        file_error("cannot write output file", sink->output->path);
-    sink->used = 0;
-}
 
 // Writes every line the writer makes of its current block, and closes the
 // stream after it when `last_block` is set.
-static void write_block(ihex_writer_t *writer, ihex_sink_t *sink, uint8_t last_block)
+static void write_block(ihex_writer_t *writer, output_sink_t *sink, uint8_t last_block)
 {
     for (;;) {
-        if (sizeof sink->text - sink->used < longest_line)
-            flush(sink);
-        char *line = sink->text + sink->used;
+        char *line = output_sink_room(sink, longest_line);
         int result = ihex_write_line(writer, line, last_block);
         if (result == IHEX_WRITE_START_ADDRESS_DROPPED)
             continue;
@@ -44,11 +27,8 @@ static void write_block(ihex_writer_t *writer, ihex_sink_t *sink, uint8_t last_b
     }
 }
 
-void output_ihex(const image_view_t *view, const char *path, const ihex_format_t *format, ihex_writer_t *writer)
+void output_ihex(const image_view_t *view, output_t *output, const ihex_format_t *format, ihex_writer_t *writer)
 {
-    output_t output;
-    if (!output_open(&output, path))
-        file_error("cannot open output file", path);
     ihex_writer_init(writer);
     writer->address_mode = format->mode;
     writer->max_record_bytes = uint8_t(format->record_bytes);
@@ -56,9 +36,7 @@ void output_ihex(const image_view_t *view, const char *path, const ihex_format_t
     writer->fill_value = format->skip_value;
     writer->start_address_present = format->start_present;
     writer->start_address = format->start_address;
-    ihex_sink_t *sink = static_cast<ihex_sink_t *>(allocate(sizeof(ihex_sink_t)));
-    sink->output = &output;
-    sink->used = 0;
+    output_sink_t *sink = output_sink_open(output);
     // Pieces that touch make one block. It goes to the writer in chunks of
     // whole records, which give the same lines as the block at once; a
     // skipped run moves where records begin, so with `skip` a block goes
@@ -79,9 +57,6 @@ void output_ihex(const image_view_t *view, const char *path, const ihex_format_t
         }
     }
     write_block(writer, sink, 1);
-    flush(sink);
+    output_sink_close(sink);
     free(scratch);
-    free(sink);
-    if (!output_close(&output))
-        file_error("cannot write output file", path);
 }

@@ -88,8 +88,6 @@ static void compute_crc(slot_t *slot, const image_view_t *view, uint64_t lowest)
 
 void slot_build(slot_t *slot, image_view_t *view)
 {
-    if (!slot->pad_given)
-        slot->pad = 0xFF;
     view->pad = slot->pad;
     // the fill before each piece of data (in two parts where the CRC splits
     // it), the fill after the last one, and the CRC

@@ -51,9 +51,10 @@ void slot_read_option(slot_t *slot, int option, const char *value);
 [[noreturn]] void slot_list_crcs();
 
 // The checks that need every option: what goes with what, and what the mode
-// reaches; each failure is a usage error. Without --crc-range, the CRC of a
-// filled slot covers the fill before or after it.
-void slot_check_options(slot_t *slot, ihex_address_mode_t mode);
+// reaches; each failure is a usage error. --pad goes with --fill, or with
+// an output that pads its gaps (`pads_gaps`). Without --crc-range, the CRC
+// of a filled slot covers the fill before or after it.
+void slot_check_options(slot_t *slot, ihex_address_mode_t mode, bool pads_gaps);
 
 // The CRC's own bytes: [crc_at, crc_at + width / 8); empty without a CRC.
 uint64_t slot_crc_end(const slot_t *slot);

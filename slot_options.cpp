@@ -14,59 +14,10 @@
 
 static const char stm32_name[] = "STM32";
 
-// A name as a user may misspell it: its letters and digits, in upper case.
-static void normalise(const char *name, char (&out)[64])
+// The names of the CRCs a slot may have: STM32's, then the catalogue's.
+static const char *crc_name(size_t index)
 {
-    size_t n = 0;
-    for (; *name != '\0' && n + 1 < sizeof out; name++)
-        if (isalnum(static_cast<unsigned char>(*name)))
-            out[n++] = char(toupper(static_cast<unsigned char>(*name)));
-    out[n] = '\0';
-}
-
-// The edits (insertions, deletions, changes) that turn `a` into `b`.
-static size_t edit_distance(const char *a, const char *b)
-{
-    size_t row[64] = {}, length = strlen(b);
-    for (size_t j = 0; j <= length; j++)
-        row[j] = j;
-    for (size_t i = 1; a[i - 1] != '\0'; i++) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= length; j++) {
-            size_t changed = diagonal + (a[i - 1] != b[j - 1]);
-            diagonal = row[j];
-            row[j] = std::min({changed, row[j] + 1, row[j - 1] + 1});
-        }
-    }
-    return row[length];
-}
-
-// How far `name` is from a known one, letter case and punctuation aside: from
-// the whole name or from the algorithm's own part ("KERMIT" of
-// "CRC-16/KERMIT"), whichever is nearer.
-static size_t distance_to(const char *wanted, const char *known_name)
-{
-    char known[64], part[64];
-    normalise(known_name, known);
-    normalise(strrchr(known_name, '/') != nullptr ? strrchr(known_name, '/') + 1 : known_name, part);
-    return std::min(edit_distance(wanted, known), edit_distance(wanted, part));
-}
-
-// The known name nearest to `name`.
-static const char *nearest_crc(const char *name)
-{
-    char wanted[64];
-    normalise(name, wanted);
-    const char *best = stm32_name;
-    size_t best_distance = distance_to(wanted, best);
-    for (const qkit_crc_t *crc = qkit_crc_catalogue; crc->name != nullptr; crc++) {
-        if (distance_to(wanted, crc->name) < best_distance) {
-            best = crc->name;
-            best_distance = distance_to(wanted, crc->name);
-        }
-    }
-    return best;
+    return index == 0 ? stm32_name : qkit_crc_catalogue[index - 1].name;
 }
 
 void slot_list_crcs()
@@ -97,7 +48,7 @@ void slot_read_option(slot_t *slot, int option, const char *value)
         slot->crc = qkit_crc_find(slot->stm32 ? "CRC-32/MPEG-2" : value);
         if (slot->crc == nullptr)
             command_usage_error("unknown CRC '%s'. Did you mean '%s'? '%s --crc list' lists every one", value,
-                                nearest_crc(value), command_name);
+                                nearest_name(value, crc_name), command_name);
         break;
     case SLOT_CRC_AT:
         slot->crc_at = read_address("--crc-at", value);
@@ -168,10 +119,12 @@ static void take_fill_as_range(slot_t *slot)
     slot->range_given = true;
 }
 
-void slot_check_options(slot_t *slot, ihex_address_mode_t mode)
+void slot_check_options(slot_t *slot, ihex_address_mode_t mode, bool pads_gaps)
 {
-    if (slot->pad_given && !slot->fill)
+    if (slot->pad_given && !slot->fill && !pads_gaps)
         command_usage_error("--pad needs --fill: it is the byte that fills the range");
+    if (!slot->pad_given)
+        slot->pad = 0xFF;
     if (slot->crc != nullptr && !slot->crc_at_given)
         command_usage_error("--crc needs --crc-at, the address where the CRC goes");
     const char *without_crc = slot->crc_at_given ? "--crc-at" : slot->range_given ? "--crc-range"

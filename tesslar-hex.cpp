@@ -142,7 +142,12 @@ static void write_hex(const hex_options_t *options, image_t *image, uint64_t off
     ihex_format_t format{options->mode, options->record_bytes, options->skip_given, uint8_t(options->skip_value),
                          options->start_present, options->start_address};
     ihex_writer_t writer;
-    output_ihex(&view, options->output_path, &format, &writer);
+    output_t output;
+    if (!output_open(&output, options->output_path))
+        file_error("cannot open output file", options->output_path);
+    output_ihex(&view, &output, &format, &writer);
+    if (!output_close(&output) || !output_commit(&output))
+        file_error("cannot write output file", options->output_path);
     image_view_free(&view);
     report("Wrote '%s': %u lines, %u data bytes", options->output_path, writer.line_count, writer.data_byte_count);
     if (size != 0)

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// tesslar-merge: merges Intel HEX files, linked ELF files and raw binaries
-// into one Intel HEX file, and can fill a flash slot and stamp it with a CRC.
-// It reads its options, then runs the pipeline: inputs into one image, its
-// overlaps settled, the slot laid out over it, and the IHEX output.
+// tesslar-merge: merges Intel HEX files, S-records, linked ELF files and raw
+// binaries into one image, can fill a flash slot and stamp it with a CRC, and
+// writes it as Intel HEX, S-records, a binary or UF2. It reads its options,
+// then runs the pipeline: inputs into one image, its overlaps settled, the
+// slot laid out over it, and the outputs.
 #include "command.h"
 #include "image.h"
 #include "inputs.h"
@@ -20,7 +21,13 @@
 #include <getopt.h>
 
 struct merge_options_t {
-    const char *output_path;
+    int output_count;
+    const char **outputs;
+    output_format_t format; // -O
+    bool force_s3;
+    const char *family_name;
+    bool family_given;
+    uint32_t family;
     overlap_policy_t overlap;
     bool start_given;
     uint32_t start_address;
@@ -36,25 +43,34 @@ struct merge_options_t {
 
 const char command_name[] = "tesslar-merge";
 const char command_usage_text[] =
-    "Usage: tesslar-merge [OPTION]... -o OUTPUT.hex INPUT...\n"
-    "Merges Intel HEX files, linked ELF files and raw binaries into one Intel HEX\n"
-    "file, and can fill a flash slot and stamp it with a CRC. An INPUT is an IHEX\n"
-    "or an ELF file, told by its first bytes.\n"
+    "Usage: tesslar-merge [OPTION]... -o OUTPUT INPUT...\n"
+    "Merges Intel HEX files, S-records, linked ELF files and raw binaries into one\n"
+    "image, can fill a flash slot and stamp it with a CRC, and writes it as Intel\n"
+    "HEX, S-records, a binary or UF2. An INPUT is an IHEX, S-record or ELF file,\n"
+    "told by its first bytes.\n"
     "\n"
-    "  -o FILE                    the merged IHEX file (not needed with -i)\n"
+    "  -o FILE                    an output, in the format its name says: .hex,\n"
+    "                             .srec .s19 .s28 .s37 .mot, .bin or .uf2; - is\n"
+    "                             standard output; may be given again\n"
+    "  -O FORMAT                  ihex (the default), srec, binary or uf2: the\n"
+    "                             format of an output whose name says none\n"
     "      --binary FILE@ADDRESS  a raw binary file, its first byte at ADDRESS\n"
     "  -j, --only-section NAME    take only these sections of the ELF inputs\n"
     "  -R, --remove-section NAME  leave these sections of the ELF inputs out\n"
     "      --overlap POLICY       a byte given twice: error (the default), same,\n"
     "                             first or last\n"
     "      --start ADDRESS        the start address to write, whatever the inputs say\n"
-    "      --no-start             write no start address record\n"
-    "      --record-bytes N       data bytes per record, 1 to 255 (default 32)\n"
-    "      --mode MODE            address records: 16bit, segment or linear (the\n"
-    "                             default)\n"
+    "      --no-start             write no start address\n"
+    "      --record-bytes N       data bytes per record (IHEX 32, S-records 16)\n"
+    "      --mode MODE            IHEX address records: 16bit, segment or linear\n"
+    "                             (the default)\n"
+    "      --srec-s3              S3 records, whatever the addresses\n"
+    "      --uf2-family FAMILY    the UF2 family: RP2040, NRF52840, SAMD51... or a\n"
+    "                             number; --uf2-family list lists every one\n"
     "      --fill RANGE           give every address of RANGE that no input gives\n"
     "                             the --pad byte\n"
-    "      --pad BYTE             the byte that --fill writes (default 0xFF)\n"
+    "      --pad BYTE             the byte of --fill and of a binary's gaps\n"
+    "                             (default 0xFF)\n"
     "      --crc NAME             a CRC to store: CRC-32, CRC-16/MODBUS, STM32...;\n"
     "                             --crc list lists every one\n"
     "      --crc-at ADDRESS       where the CRC goes\n"
@@ -75,10 +91,11 @@ const char command_usage_text[] =
 // Command line
 
 enum merge_option_t { OPTION_OVERLAP = 0x200, OPTION_START, OPTION_NO_START, OPTION_RECORD_BYTES, OPTION_MODE,
-                      OPTION_BINARY, OPTION_HELP, OPTION_VERSION };
+                      OPTION_BINARY, OPTION_SREC_S3, OPTION_UF2_FAMILY, OPTION_HELP, OPTION_VERSION };
 
 static void free_options(merge_options_t *options)
 {
+    free(options->outputs);
     free(options->inputs);
     free(options->sections.only);
     free(options->sections.removed);
@@ -96,8 +113,9 @@ static input_t read_binary_input(char *value)
 
 static void read_command_line(int argc, char **argv, merge_options_t *options)
 {
-    *options = merge_options_t{nullptr, OVERLAP_ERROR, false, 0, false, 32, IHEX_ADDRESS_MODE_LINEAR, false, 0,
-                               nullptr, {}, slot_t{}};
+    *options = merge_options_t{0, nullptr, FORMAT_NONE, false, nullptr, false, 0, OVERLAP_ERROR, false, 0, false, 0,
+                               IHEX_ADDRESS_MODE_LINEAR, false, 0, nullptr, {}, slot_t{}};
+    options->outputs = static_cast<const char **>(allocate(argc * sizeof(char *)));
     options->inputs = static_cast<input_t *>(allocate(argc * sizeof(input_t)));
     section_choice_t *sections = &options->sections;
     sections->only = static_cast<const char **>(allocate(argc * sizeof(char *)));
@@ -110,12 +128,14 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
                                    {"no-start", no_argument, nullptr, OPTION_NO_START},
                                    {"record-bytes", required_argument, nullptr, OPTION_RECORD_BYTES},
                                    {"mode", required_argument, nullptr, OPTION_MODE},
+                                   {"srec-s3", no_argument, nullptr, OPTION_SREC_S3},
+                                   {"uf2-family", required_argument, nullptr, OPTION_UF2_FAMILY},
                                    {"help", no_argument, nullptr, OPTION_HELP},
                                    {"version", no_argument, nullptr, OPTION_VERSION},
                                    SLOT_OPTIONS,
                                    {nullptr, 0, nullptr, 0}};
     // "-": every input comes back in its place, as the value of option 1
-    for (int c; (c = getopt_long(argc, argv, "-:o:ij:R:", table, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, "-:o:O:ij:R:", table, nullptr)) != -1;) {
         switch (c) {
         case 1:
             options->inputs[options->input_count++] = input_t{optarg, INPUT_IHEX, 0};
@@ -130,7 +150,22 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             sections->removed[sections->removed_count++] = optarg;
             break;
         case 'o':
-            options->output_path = optarg;
+            options->outputs[options->output_count++] = optarg;
+            break;
+        case 'O':
+            if (!output_format_read(optarg, &options->format))
+                command_usage_error("invalid value for -O: '%s'. Must be ihex, srec, binary or uf2", optarg);
+            break;
+        case OPTION_SREC_S3:
+            options->force_s3 = true;
+            break;
+        case OPTION_UF2_FAMILY:
+            if (strcmp(optarg, "list") == 0) {
+                free_options(options);
+                uf2_list_families();
+            }
+            uf2_family_read(optarg, &options->family_name, &options->family);
+            options->family_given = true;
             break;
         case 'i':
             if (options->info_only)
@@ -175,49 +210,26 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
 
     if (options->input_count == 0)
         command_usage_error("missing input file");
-    if (options->output_path == nullptr && !options->info_only)
+    if (options->output_count == 0 && !options->info_only)
         command_usage_error("missing output file: -o names it");
     if (options->start_given && options->no_start)
         command_usage_error("--start and --no-start exclude each other");
-    if (options->start_given)
+    bool ihex = false, binary = false;
+    for (int i = 0; i < options->output_count; i++) {
+        output_format_t format = output_format_of(options->outputs[i], options->format);
+        ihex = ihex || format == FORMAT_IHEX;
+        binary = binary || format == FORMAT_BINARY;
+        if (format == FORMAT_UF2 && !options->family_given)
+            command_usage_error("the UF2 output '%s' needs --uf2-family: RP2040, NRF52840, SAMD51...; "
+                                "'%s --uf2-family list' lists every one", options->outputs[i], command_name);
+    }
+    if (options->start_given && ihex)
         check_start_address(options->mode, options->start_address);
-    slot_check_options(&options->slot, options->mode);
+    slot_check_options(&options->slot, ihex ? options->mode : IHEX_ADDRESS_MODE_LINEAR, binary);
 }
 
 // ---------------------------------------------------------------------------
 // The pipeline
-
-// The start address to write: --start's, none with --no-start, else the one
-// the inputs agree on.
-struct start_t {
-    bool present;
-    uint32_t address;
-    int input; // the first input that gave it, or -1
-};
-
-// Reads every input in turn into the image and tells what each held. Two
-// inputs that give different start addresses end the run.
-static void read_inputs(merge_options_t *options, image_t *image, start_t *start)
-{
-    *start = start_t{options->start_given && !options->no_start, options->start_address, -1};
-    for (int i = 0; i < options->input_count; i++) {
-        input_t *input = &options->inputs[i];
-        input_summary_t summary;
-        input_verdict_t verdict;
-        if (!input_read(image, input, &options->sections, &summary, &verdict))
-            input_fail(input, &verdict);
-        input_report(input, &summary, image, options->info_only);
-        if (!summary.start_present || options->info_only || options->start_given || options->no_start)
-            continue;
-        if (start->input < 0) {
-            *start = start_t{true, summary.start_address, i};
-        } else if (summary.start_address != start->address) {
-            command_error("the start addresses differ: '%s' gives %08Xh, '%s' gives %08Xh; --start <address> "
-                          "chooses one, --no-start writes none",
-                          options->inputs[start->input].path, start->address, input->path, summary.start_address);
-        }
-    }
-}
 
 static void report_regions(const image_t *image)
 {
@@ -230,36 +242,6 @@ static void report_regions(const image_t *image)
         report("\tnone\n");
 }
 
-// Writes the view as the IHEX output, once the mode is known to reach every
-// byte and the start address.
-static void write_merged(const merge_options_t *options, const image_view_t *view, const start_t *start)
-{
-    // a --start value was checked with the command line: only an input's can be out of reach
-    const char *start_from = options->inputs[std::max(0, start->input)].path;
-    uint32_t limit = address_mode_limit(options->mode);
-    const growing_t<image_piece_t> &pieces = view->pieces;
-    if (pieces.count != 0 && pieces.items[pieces.count - 1].end - 1 > limit)
-        command_error("the data ends beyond %08Xh, the highest address of the %s mode%s", limit,
-                      address_mode_name(options->mode),
-                      options->mode == IHEX_ADDRESS_MODE_LINEAR ? "" : "; --mode linear reaches FFFFFFFFh");
-    if (start->present && options->mode == IHEX_ADDRESS_MODE_16BIT)
-        command_error("the 16bit mode has no start address record for %08Xh of '%s'; --no-start leaves it out",
-                      start->address, start_from);
-    if (start->present && start->address > limit)
-        command_error("the start address %08Xh of '%s' lies beyond %08Xh, the highest of the %s mode; --start "
-                      "or --no-start overrides it", start->address, start_from, limit, address_mode_name(options->mode));
-    // every byte given is written
-    ihex_format_t format{options->mode, options->record_bytes, false, 0, start->present, start->address};
-    ihex_writer_t writer;
-    output_ihex(view, options->output_path, &format, &writer);
-    report("Wrote '%s': %u lines, %u data bytes, %s mode, ", options->output_path, writer.line_count,
-           writer.data_byte_count, address_mode_name(options->mode));
-    if (start->present)
-        report("start address %08Xh\n", start->address);
-    else
-        report("no start address\n");
-}
-
 int main(int argc, char **argv)
 {
     merge_options_t options;
@@ -268,20 +250,23 @@ int main(int argc, char **argv)
     // Writing over an input would destroy it before it was read. Every data
     // byte takes at least two characters of an IHEX file and every record 14,
     // so the inputs' sizes also bound what the image keeps.
-    bool writes = options.output_path != nullptr && !options.info_only;
     uint64_t input_bytes = 0;
     for (int i = 0; i < options.input_count; i++) {
         platform_file_t status;
         if (!platform_stat(options.inputs[i].path, &status))
             continue;
-        if (writes && platform_same_file(options.output_path, &status))
-            command_error("the output file is one of the inputs: '%s'", options.output_path);
+        for (int o = 0; o < options.output_count && !options.info_only; o++)
+            if (platform_same_file(options.outputs[o], &status))
+                command_error("the output file is one of the inputs: '%s'", options.outputs[o]);
         input_bytes += status.size;
     }
     image_t image;
     image_init(&image, input_bytes + 1, input_bytes / 13 + 1);
-    start_t start;
-    read_inputs(&options, &image, &start);
+    // the start address to write: --start's, none with --no-start, else the inputs'
+    input_start_t start{options.start_given && !options.no_start, options.start_address, -1};
+    bool inputs_choose = !options.info_only && !options.start_given && !options.no_start;
+    inputs_read_all(&image, options.inputs, options.input_count, &options.sections, options.info_only,
+                    inputs_choose ? &start : nullptr);
     if (!image_find_regions(&image, options.overlap == OVERLAP_ERROR && !options.info_only))
         command_error("cannot allocate memory");
     slot_t *slot = &options.slot;
@@ -296,11 +281,17 @@ int main(int argc, char **argv)
         slot_check_place(slot, &image, options.inputs);
         if (!image_view_of(&image, options.overlap == OVERLAP_FIRST ? IMAGE_FIRST_WINS : IMAGE_LAST_WINS, &view))
             command_error("cannot allocate memory");
+        view.pad = slot->pad;
         if (slot->fill || slot->crc != nullptr)
             slot_build(slot, &view);
     }
-    if (!options.info_only)
-        write_merged(&options, &view, &start);
+    if (!options.info_only) {
+        output_settings_t settings{options.mode, options.record_bytes, options.force_s3, options.family_name,
+                                   options.family, start.present, start.address,
+                                   options.inputs[start.input < 0 ? 0 : start.input].path};
+        outputs_write(options.outputs, options.output_count, options.format, &settings, &view, &image,
+                      options.inputs);
+    }
 
     image_view_free(&view);
     image_free(&image);

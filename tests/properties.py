@@ -3,7 +3,7 @@
 """Properties on random data, COUNT cases of each (README.md says which), and
 the files of data/real against objcopy.
     properties.py BUILD_DIR COUNT [WINE]"""
-import atexit, os, random, resource, shutil, signal, subprocess, sys, tempfile
+import atexit, os, random, resource, shutil, signal, struct, subprocess, sys, tempfile
 
 real = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "real")
 build, count, wine = os.path.abspath(sys.argv[1]), int(sys.argv[2]), sys.argv[3:4]
@@ -108,6 +108,36 @@ def overlaps():  # tesslar keeps the highest start's byte (of equal starts, the 
     return ok, f"{len(recs)} records, {shape}", done, merged
 
 
+def formats():  # S-records against objcopy's and read back from srec_cat's; a binary; UF2 through a decoder of ours
+    image, hexes, at = {}, [], rng.choice([0, rng.randrange(1 << 16), rng.randrange(1 << 24), rng.randrange(1 << 31)])
+    for _ in range(rng.randrange(1, 4)):
+        data, at = rng.randbytes(rng.randrange(1, 600)), at + rng.randrange(1, 5000)
+        for i in range(0, len(data), 32):
+            a = at + i
+            hexes += [record(0, 4, bytes([a >> 24, a >> 16 & 0xFF])), record(a & 0xFFFF, 0, data[i:i + 32])]
+        image.update((at + i, b) for i, b in enumerate(data))
+        at += len(data)
+    open("x.hex", "w").write("".join(hexes) + ":00000001FF\n")
+    low, high, n = min(image), max(image) + 1, rng.choice([1, 16, 32, rng.randrange(1, 251)])
+    run("srec_cat", "x.hex", "-intel", "-o", "cat.srec", "-motorola")  # objcopy -I ihex would cut at 04 records
+    for folder, command in (("ref", ["objcopy", "-I", "srec", "-O", "srec", f"--srec-len={n}", "../cat.srec"]),
+                            ("our", tool("tesslar-merge") + ["--record-bytes", str(n), "-o", "x.srec", "../cat.srec"])):
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(command + ["x.srec"] * (folder == "ref"), cwd=folder, capture_output=True)
+    run("srec_cat", "x.hex", "-intel", "-fill", "0xA5", str(low), str(high), "-offset", f"-{low}", "-o", "z.bin", "-binary")
+    made = run(*tool("tesslar-merge"), "--pad", "0xA5", "-o", "y.bin", "--uf2-family", "0xE48BFF56", "-o", "y.uf2", "x.hex")
+    back = [run(*tool("tesslar-merge"), "--pad", "0", "-o", f"{name}.bin", f"{name}.srec") for name in ("ref/x", "cat")]
+    uf2, pages = read("y.uf2"), sorted({a >> 8 for a in image})
+    blocks = [struct.unpack("<8I", uf2[i:i + 32]) + (uf2[i + 32:i + 288], uf2[i + 288:i + 512]) for i in range(0, len(uf2), 512)]
+    ok = read("ref/x.srec") == read("our/x.srec") != b"" and read("y.bin") == read("z.bin") and len(blocks) == len(pages)
+    for name in ("ref/x", "cat"):  # each read back, its gaps 0
+        ok = ok and read(f"{name}.bin") == bytes(image.get(a, 0) for a in range(low, high))
+    for number, (page, b) in enumerate(zip(pages, blocks)):
+        ok = ok and b[:8] == (0x0A324655, 0x9E5D5157, 0x2000, page << 8, 256, number, len(pages), 0xE48BFF56) \
+            and b[8] == bytes(image.get((page << 8) + i, 0) for i in range(256)) and b[9] == bytes(220) + b"\x30\x6F\xB1\x0A"
+    return ok, f"{len(image)} bytes from {low:#x} to {high:#x}, {n} a record", made, back[0]
+
+
 def real_file(name):
     path = os.path.join(real, name)
     if name.endswith(".hex"):  # tesslar's image from address 0 ends with objcopy's from the lowest
@@ -126,9 +156,9 @@ def real_file(name):
 
 
 for check, names in ((round_trip, range(count)), (merge, range(count)), (overlaps, range(count)),
-                     (real_file, sorted(os.listdir(real)))):
+                     (formats, range(count)), (real_file, sorted(os.listdir(real)))):
     for n in names:
-        for name in ("x.hex", "out.hex", "ref.hex", "y.bin", "z.bin"):
+        for name in ("x.hex", "out.hex", "ref.hex", "y.bin", "z.bin", "y.uf2", "cat.srec", "ref/x.srec", "our/x.srec"):
             if os.path.exists(name):
                 os.remove(name)
         if check == real_file:
@@ -140,5 +170,5 @@ for check, names in ((round_trip, range(count)), (merge, range(count)), (overlap
         if not ok:
             failures += 1
             print(f"FAIL {check.__name__} #{n}: {what}\n{first.stdout.decode()}{second.stdout.decode()}")
-print(f"{3 * count - failures} passed, {failures} failed")
+print(f"{4 * count - failures} passed, {failures} failed")
 sys.exit(1 if failures else 0)

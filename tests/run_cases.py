@@ -86,7 +86,7 @@ def run_case(case, v, program, wrapper):
             problems.append(f"exit status {run.returncode}, expected {status}")
         for got, want, fits in [(run.stdout, "out", bytes.__eq__), (run.stdout, "tail", bytes.endswith),
                                 (run.stdout, "has", bytes.__contains__), (run.stderr, "err", bytes.__eq__)]:
-            if wrapper[:1] == windows and want != "err":
+            if windows and wrapper[:1] == windows and want != "err":
                 got = got.replace(b"\r\n", b"\n")
             if (want in case or want == "err") and not fits(got, v(case.get(want, "empty"))):
                 problems.append(f"{want}: got {got[-3000:]!r}\n      expected {v(case.get(want, 'empty'))[-3000:]!r}")
