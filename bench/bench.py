@@ -358,6 +358,55 @@ def elf(args, out_dir):
         print(f"| {name} | {med['tesslar-merge']:.3f} | {med['peer']:.3f} | {med['peer'] / med['tesslar-merge']:.1f}x |")
 
 
+def formats(args, out_dir):
+    """tesslar-merge reading a 16 MiB image as S-records and writing S-records,
+    against objcopy -I srec -O srec and srec_cat, and writing a 16 MiB binary
+    from IHEX against objcopy -I ihex -O binary, alternating run by run; the
+    outputs must hold the same memory."""
+    merge_bin = os.path.join(os.path.dirname(args.tesslar), "tesslar-merge")
+    size = (4 if args.quick else 16) * MiB
+    source = workload(args, "ascending", size, 16)
+    srec = os.path.join(args.work, f"ascending-{size}.srec")
+    if not os.path.exists(srec):
+        subprocess.run(["srec_cat", source, "-intel", "-o", srec, "-motorola"], check=True)
+    out = {p: os.path.join(out_dir, f"bench-formats-{p}") for p in ("tesslar-merge", "objcopy", "srec_cat")}
+    cases = [(f"S-records to S-records, {size // MiB} MiB", ".srec", {
+                 "tesslar-merge": lambda o: [merge_bin, "-o", o, srec],
+                 "objcopy": lambda o: ["objcopy", "-I", "srec", "-O", "srec", srec, o],
+                 "srec_cat": lambda o: ["srec_cat", srec, "-motorola", "-o", o, "-motorola"]}),
+             (f"IHEX to a binary, {size // MiB} MiB", ".bin", {
+                 "tesslar-merge": lambda o: [merge_bin, "-o", o, source],
+                 "objcopy": lambda o: ["objcopy", "-I", "ihex", "-O", "binary", source, o]})]
+    runs = args.runs or (3 if args.quick else 7)
+    rows = []
+    for name, ending, commands in cases:
+        times = {p: [] for p in commands}
+        for _ in range(runs):
+            for p, command in commands.items():
+                times[p].append(timed(command(out[p] + ending), out[p] + ending))
+        images = []
+        for p in commands:  # the memory each output holds, as a binary
+            if ending == ".srec":
+                subprocess.run(["srec_cat", out[p] + ending, "-motorola", "-o", out[p] + ".bin", "-binary"], check=True,
+                               stderr=subprocess.DEVNULL)
+            images.append(open(out[p] + ".bin", "rb").read())
+            os.remove(out[p] + ".bin")
+            if ending == ".srec":
+                os.remove(out[p] + ending)
+        if any(i != images[0] for i in images):
+            sys.exit(f"{name}: the outputs differ")
+        rows.append((name, {p: statistics.median(t) for p, t in times.items()}))
+    print()
+    print(f"Formats, medians of {runs} runs, programs alternating; the outputs checked to hold the same memory")
+    print()
+    print("| workload | tesslar-merge s | objcopy s | srec_cat s | vs objcopy | vs srec_cat |")
+    print("|---|---:|---:|---:|---:|---:|")
+    for name, med in rows:
+        t, cat = med["tesslar-merge"], med.get("srec_cat")
+        print(f"| {name} | {t:.3f} | {med['objcopy']:.3f} | {'' if cat is None else f'{cat:.3f}'} "
+              f"| {med['objcopy'] / t:.1f}x | {'' if cat is None else f'{cat / t:.1f}x'} |")
+
+
 def history(args, rows, merge_rows):
     """Keeps this full run's ratios in build/bench/history.jsonl and prints, for
     the main workloads, the range of the ratios over every run kept there."""
@@ -410,6 +459,7 @@ def main():
     if args.only_merge:
         merge(args, out_dir)
         elf(args, out_dir)
+        formats(args, out_dir)
         return 0
     rows = []
     for name, shape, size, record in workloads:
@@ -465,6 +515,7 @@ def main():
               f"| {med['objcopy'] / t:.1f}x | {med['srec_cat'] / t:.1f}x |")
     merge_rows = merge(args, out_dir)
     elf(args, out_dir)
+    formats(args, out_dir)
     if not args.quick:
         input_order(args, out_dir)
         scaling(args, out_dir)
