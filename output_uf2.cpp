@@ -30,6 +30,7 @@ const uf2_family_t uf2_families[] = {
     {"RP2040", 0xE48BFF56},      {"RP2XXX_ABSOLUTE", 0xE48BFF57}, {"RP2XXX_DATA", 0xE48BFF58},
     {"RP2350_ARM_S", 0xE48BFF59}, {"RP2350_RISCV", 0xE48BFF5A}, {"RP2350_ARM_NS", 0xE48BFF5B},
     {"STM32L4", 0x00FF6919},     {"GD32VF103", 0x9AF03E33},   {"RA4M1", 0x7BE8976D},
+    {"CSK4", 0x4F6ACE52},        {"CSK6", 0x6E7348A8},        {"M0SENSE", 0x11DE784A},
     {nullptr, 0},
 };
 
