@@ -128,6 +128,22 @@ void command_option_error(int result, char **argv)
     command_usage_error("unknown option '%s'", argument);
 }
 
+void command_once(int result, const struct option *table, const int *once, bool *seen)
+{
+    while (*once != 0 && *once != result)
+        once++;
+    if (*once == 0 || result < 0 || result >= 0x300)
+        return;
+    if (seen[result]) {
+        while (table->name != nullptr && table->val != result)
+            table++;
+        if (table->name != nullptr)
+            command_usage_error("duplicate --%s option", table->name);
+        command_usage_error("duplicate -%c option", result);
+    }
+    seen[result] = true;
+}
+
 void *allocate(size_t size)
 {
     void *block = malloc(size == 0 ? 1 : size);

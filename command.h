@@ -49,6 +49,12 @@ void report_flush();
 // option, or one without its value.
 [[noreturn]] void command_option_error(int result, char **argv);
 
+// An option that getopt_long gave (`result`) and that may be given once, one
+// of `once` (ended by 0), given a second time: "duplicate --pad option". `seen`
+// has room for every result below 0x300; `table` names the long options.
+struct option;
+void command_once(int result, const struct option *table, const int *once, bool *seen);
+
 // malloc, or the end of the run with "cannot allocate memory"; a size of 0
 // gives a block too.
 void *allocate(size_t size);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// slot.cpp: a flash slot laid out over the image's view: the fill between
-// the data, and the CRC over the result.
+// slot.cpp: flash slots laid out over the image's view: the fills between
+// the data, then the stamps, each computed over what the ones before left.
 #include "slot.h"
 
 #include "command.h"
@@ -8,17 +8,18 @@
 #include <algorithm>
 #include <cstdlib>
 
-void slot_check_place(const slot_t *slot, const image_t *image, const input_t *inputs)
+void slot_check_places(const slot_t *slot, const image_t *image, const input_t *inputs)
 {
-    if (slot->crc == nullptr)
-        return;
-    for (size_t i = 0; i < image->blocks.count && image_sorted(image, i)->address < slot_crc_end(slot); i++) {
-        const image_block_t *block = image_sorted(image, i);
-        if (image_block_end(block) > slot->crc_at) {
-            char text[input_place_size];
-            command_error("%s overlaps the CRC at %08Xh",
+    for (const stamp_t *stamp = slot->stamps.items; stamp < slot->stamps.items + slot->stamps.count; stamp++) {
+        uint64_t end = uint64_t(stamp->at) + stamp->width;
+        for (size_t i = 0; i < image->blocks.count && image_sorted(image, i)->address < end; i++) {
+            const image_block_t *block = image_sorted(image, i);
+            if (image_block_end(block) <= stamp->at)
+                continue;
+            char text[input_place_size], label[64];
+            command_error("%s overlaps %s at %08Xh",
                           input_place(&inputs[image_input_of(image, block)], image, block->place, block->place, text),
-                          slot->crc_at);
+                          slot_stamp_label(stamp, label), stamp->at);
         }
     }
 }
@@ -29,86 +30,174 @@ static void add_piece(image_view_t *view, uint32_t address, uint64_t end, const 
         command_error("cannot allocate memory");
 }
 
-// Adds the fill of [first, end), less the CRC's bytes, to the view: the
-// parts below and above the CRC (without a CRC, crc_at is 0 and the part
-// above is the whole).
+// Adds the fill of [first, end), less the stamps' bytes, to the view.
 static uint64_t add_fill(const slot_t *slot, image_view_t *view, uint64_t first, uint64_t end)
 {
-    uint64_t crc_first = slot->crc_at, crc_end = slot_crc_end(slot), filled = 0;
-    uint64_t parts[2][2] = {{first, std::min(end, crc_first)}, {std::max(first, crc_end), end}};
-    for (auto &part : parts) {
-        if (part[0] >= part[1])
-            continue;
-        add_piece(view, uint32_t(part[0]), part[1], nullptr);
-        filled += part[1] - part[0];
+    uint64_t filled = 0;
+    while (first < end) {
+        // up to the first stamp that begins in the rest, then past it
+        uint64_t stop = end, next = end;
+        for (const stamp_t *s = slot->stamps.items; s < slot->stamps.items + slot->stamps.count; s++) {
+            uint64_t s_end = uint64_t(s->at) + s->width;
+            if (s_end > first && s->at < stop) {
+                stop = std::max<uint64_t>(first, s->at);
+                next = s_end;
+            }
+        }
+        if (stop > first) {
+            add_piece(view, uint32_t(first), stop, nullptr);
+            filled += stop - first;
+        }
+        first = next;
     }
     return filled;
 }
 
-static void compute_crc(slot_t *slot, const image_view_t *view, uint64_t lowest)
+// The range of a stamp, as its messages name it.
+static const char *range_phrase(const stamp_t *stamp, char (&text)[96])
 {
-    slot->crc_first = slot->range_given ? slot->range_first : lowest;
-    slot->crc_end = slot->range_given ? uint64_t(slot->range_last) + 1 : slot->crc_at;
-    if (slot->crc_first >= slot->crc_end)
-        command_error("nothing lies below the CRC at %08Xh to compute it over; --crc-range names the bytes it covers",
-                      slot->crc_at);
-    char text[128];
-    if (slot_not_whole_words(slot, slot->crc_first, slot->crc_end, text) != nullptr)
-        command_error("%s", text);
-    uint64_t hole = image_view_hole(view, slot->crc_first, slot->crc_end);
-    if (hole != slot->crc_end)
-        command_error("the CRC range %08Xh - %08Xh has no data at %08Xh; --fill gives the gaps a value%s",
-                      uint32_t(slot->crc_first), uint32_t(slot->crc_end - 1), uint32_t(hole),
-                      slot->fill ? ", --crc-range names the bytes it covers" : "");
+    char label[64];
+    if (stamp->crc_options)
+        return "the CRC range";
+    snprintf(text, sizeof text, "the range of %s", slot_stamp_label(stamp, label));
+    return text;
+}
 
-    const qkit_crc_t *crc = slot->crc;
+// Computes a stamp over [first, last] of the view and stores it in its bytes.
+static void compute(stamp_t *stamp, const image_view_t *view)
+{
     constexpr uint64_t chunk = 1 << 16;
     uint8_t *scratch = static_cast<uint8_t *>(allocate(2 * chunk)), *swapped = scratch + chunk;
-    uint32_t state = qkit_crc_begin(crc);
+    const qkit_crc_t *crc = stamp->crc;
+    uint32_t crc_state = crc != nullptr ? qkit_crc_begin(crc) : 0, adler = 1;
+    uint64_t sum = 0, end = uint64_t(stamp->last) + 1;
+    qkit_sha256_t sha;
+    qkit_sha256_begin(&sha);
     size_t cursor = 0;
-    for (uint64_t at = slot->crc_first; at < slot->crc_end; at += chunk) {
-        uint64_t size = std::min(chunk, slot->crc_end - at);
+    for (uint64_t at = stamp->first; at < end && stamp->kind < STAMP_LENGTH; at += chunk) {
+        uint64_t size = std::min(chunk, end - at);
         const uint8_t *bytes = image_view_bytes(view, &cursor, at, size, scratch);
-        if (slot->stm32) { // each little-endian word goes in from its top byte
+        if (stamp->kind == STAMP_STM32) { // each little-endian word goes in from its top byte
             for (uint64_t i = 0; i < size; i++)
                 swapped[i] = bytes[i ^ 3];
             bytes = swapped;
         }
-        state = qkit_crc_update(crc, state, bytes, size_t(size));
+        if (crc != nullptr)
+            crc_state = qkit_crc_update(crc, crc_state, bytes, size_t(size));
+        else if (stamp->kind == STAMP_ADLER32)
+            adler = qkit_adler32(adler, bytes, size_t(size));
+        else if (stamp->kind == STAMP_SHA256)
+            qkit_sha256_update(&sha, bytes, size_t(size));
+        for (uint64_t i = 0; i < size && stamp->kind <= STAMP_SUM_NOT; i++)
+            sum += bytes[i];
     }
     free(scratch);
-    slot->crc_value = qkit_crc_end(crc, state);
-    uint32_t size = std::min<uint32_t>(uint32_t(slot_crc_end(slot) - slot->crc_at), sizeof slot->crc_bytes);
-    for (uint32_t i = 0; i < size; i++)
-        slot->crc_bytes[i] = uint8_t(slot->crc_value >> (8 * (slot->big_endian ? size - 1 - i : i)));
-    report("CRC: %s of %08Xh - %08Xh is %0*X, stored %s-endian at %08Xh\n", slot_crc_name(slot),
-           uint32_t(slot->crc_first), uint32_t(slot->crc_end - 1), int(2 * size), slot->crc_value,
-           slot->big_endian ? "big" : "little", slot->crc_at);
+    uint64_t mask = stamp->width >= 8 ? UINT64_MAX : (uint64_t(1) << (8 * stamp->width)) - 1;
+    switch (stamp->kind) {
+    case STAMP_CRC:
+    case STAMP_STM32:
+        stamp->value = qkit_crc_end(crc, crc_state);
+        break;
+    case STAMP_SUM:
+    case STAMP_SUM_NEG:
+    case STAMP_SUM_NOT:
+        stamp->value = (stamp->kind == STAMP_SUM ? sum : stamp->kind == STAMP_SUM_NEG ? 0 - sum : ~sum) & mask;
+        break;
+    case STAMP_ADLER32:
+        stamp->value = adler;
+        break;
+    case STAMP_SHA256:
+        qkit_sha256_end(&sha, stamp->bytes);
+        return;
+    case STAMP_LENGTH:
+        stamp->value = end - stamp->first;
+        if (stamp->value > mask) {
+            char label[64];
+            command_error("the length %llu of %08Xh - %08Xh does not fit the %u bytes of %s at %08Xh",
+                          static_cast<unsigned long long>(stamp->value), stamp->first, stamp->last, stamp->width,
+                          slot_stamp_label(stamp, label), stamp->at);
+        }
+        break;
+    case STAMP_CONST:
+        break;
+    }
+    for (uint32_t i = 0; i < stamp->width; i++)
+        stamp->bytes[i] = uint8_t(stamp->value >> (8 * (stamp->big_endian ? stamp->width - 1 - i : i)));
+}
+
+// The line of the report: "CRC: CRC-32 of 00000000h - 00000008h is CBF43926,
+// stored little-endian at 00000009h", "Stamp: sha256 of ... is 9F86...".
+static void report_stamp(const stamp_t *stamp)
+{
+    char value[65];
+    for (uint32_t i = 0; i < stamp->width; i++) // the value's digits, most significant first
+        snprintf(value + 2 * i, 3, "%02X",
+                 stamp->kind == STAMP_SHA256 ? stamp->bytes[i] : uint8_t(stamp->value >> (8 * (stamp->width - 1 - i))));
+    const char *order = stamp->kind == STAMP_SHA256 ? "stored" : stamp->big_endian ? "stored big-endian" : "stored little-endian";
+    if (stamp->kind == STAMP_CONST)
+        report("Stamp: const is %s, %s at %08Xh\n", value, order, stamp->at);
+    else
+        report("%s: %s of %08Xh - %08Xh is %s, %s at %08Xh\n", stamp->crc != nullptr ? "CRC" : "Stamp", stamp->name,
+               stamp->first, stamp->last, value, order, stamp->at);
+}
+
+// Each stamp's range: given, or from the lowest address up to the byte
+// before it. Its bytes must all be there, and none of a stamp given after it.
+static void lay_out_range(const slot_t *slot, size_t index, uint64_t lowest, const image_view_t *view)
+{
+    stamp_t *stamp = &slot->stamps.items[index];
+    char label[64], other[64], phrase[96];
+    if (!stamp->range_given) {
+        if (lowest >= stamp->at)
+            command_error("nothing lies below %s at %08Xh to compute it over; %s names the bytes it covers",
+                          slot_stamp_label(stamp, label), stamp->at, slot_range_option(stamp));
+        stamp->first = uint32_t(lowest);
+        stamp->last = stamp->at - 1;
+    }
+    if (stamp->kind == STAMP_STM32 && (uint64_t(stamp->last) + 1 - stamp->first) % 4 != 0)
+        command_error("STM32 computes over whole 32-bit words, and %08Xh - %08Xh holds %llu bytes", stamp->first,
+                      stamp->last, static_cast<unsigned long long>(uint64_t(stamp->last) + 1 - stamp->first));
+    uint64_t hole = image_view_hole(view, stamp->first, uint64_t(stamp->last) + 1);
+    if (hole != uint64_t(stamp->last) + 1)
+        command_error("%s %08Xh - %08Xh has no data at %08Xh; --fill gives the gaps a value%s%s%s",
+                      range_phrase(stamp, phrase), stamp->first, stamp->last, uint32_t(hole),
+                      slot->fills.count != 0 ? ", " : "", slot->fills.count != 0 ? slot_range_option(stamp) : "",
+                      slot->fills.count != 0 ? " names the bytes it covers" : "");
+    for (size_t later = index + 1; later < slot->stamps.count; later++) {
+        const stamp_t *after = &slot->stamps.items[later];
+        if (after->at <= stamp->last && uint64_t(after->at) + after->width > stamp->first)
+            command_error("%s at %08Xh covers %08Xh - %08Xh, which takes in %s at %08Xh, given after it; give it "
+                          "after that one", slot_stamp_label(stamp, label), stamp->at, stamp->first, stamp->last,
+                          slot_stamp_label(after, other), after->at);
+    }
 }
 
 void slot_build(slot_t *slot, image_view_t *view)
 {
     view->pad = slot->pad;
-    // the fill before each piece of data (in two parts where the CRC splits
-    // it), the fill after the last one, and the CRC
+    // the fill before each piece of data, the fill after the last one, each
+    // range apart, and the stamps' bytes
     size_t count = view->pieces.count;
     uint64_t lowest = count != 0 ? view->pieces.items[0].address : UINT64_MAX;
-    uint64_t fill_at = slot->fill_first, fill_end = slot->fill ? uint64_t(slot->fill_last) + 1 : 0, filled = 0;
-    for (size_t i = 0; i < count; i++) {
-        image_piece_t data = view->pieces.items[i]; // a copy: the view grows
-        filled += add_fill(slot, view, fill_at, std::min<uint64_t>(fill_end, data.address));
-        fill_at = std::max(fill_at, data.end);
-    }
-    filled += add_fill(slot, view, fill_at, fill_end);
-    if (slot->fill)
-        report("Fill: %08Xh - %08Xh with %02Xh, %llu bytes\n", slot->fill_first, slot->fill_last, slot->pad,
+    for (const fill_t *fill = slot->fills.items; fill < slot->fills.items + slot->fills.count; fill++) {
+        uint64_t fill_at = fill->first, fill_end = uint64_t(fill->last) + 1, filled = 0;
+        for (size_t i = 0; i < count; i++) {
+            image_piece_t data = view->pieces.items[i]; // a copy: the view grows
+            filled += add_fill(slot, view, fill_at, std::min<uint64_t>(fill_end, data.address));
+            fill_at = std::max(fill_at, data.end);
+        }
+        filled += add_fill(slot, view, fill_at, fill_end);
+        report("Fill: %08Xh - %08Xh with %02Xh, %llu bytes\n", fill->first, fill->last, slot->pad,
                static_cast<unsigned long long>(filled));
-    if (slot->crc != nullptr)
-        add_piece(view, slot->crc_at, slot_crc_end(slot), slot->crc_bytes);
+        lowest = std::min<uint64_t>(lowest, fill->first);
+    }
+    for (stamp_t *stamp = slot->stamps.items; stamp < slot->stamps.items + slot->stamps.count; stamp++)
+        add_piece(view, stamp->at, uint64_t(stamp->at) + stamp->width, stamp->bytes);
     image_view_sort(view);
-    if (slot->crc == nullptr)
-        return;
-    if (slot->fill)
-        lowest = std::min<uint64_t>(lowest, slot->fill_first);
-    compute_crc(slot, view, lowest);
+    for (size_t i = 0; i < slot->stamps.count; i++) {
+        if (slot->stamps.items[i].kind != STAMP_CONST)
+            lay_out_range(slot, i, lowest, view);
+        compute(&slot->stamps.items[i], view);
+        report_stamp(&slot->stamps.items[i]);
+    }
 }

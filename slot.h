@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// slot.h: a flash slot for tesslar-merge: a range filled with a pad byte
-// where no input gives one, and a CRC of a range stored at a fixed address,
-// laid out over the image's view for the writer.
+// slot.h: flash slots for tesslar-merge: ranges filled with a pad byte where
+// no input gives one, and stamps (CRCs, sums, Adler-32, SHA-256, lengths,
+// constants) computed over ranges and stored at fixed addresses, laid out
+// over the image's view for the writers.
 #pragma once
 
 #include "ihex.h"
@@ -12,69 +13,79 @@
 #include <cstddef>
 #include <cstdint>
 
+// What a stamp stores.
+enum stamp_kind_t { STAMP_CRC, STAMP_STM32, STAMP_SUM, STAMP_SUM_NEG, STAMP_SUM_NOT, STAMP_ADLER32, STAMP_SHA256,
+                    STAMP_LENGTH, STAMP_CONST };
+
+struct stamp_t {
+    stamp_kind_t kind;
+    const qkit_crc_t *crc; // a CRC's; STM32's is CRC-32/MPEG-2 over words read little-endian
+    const char *name;      // the kind's name, as the report gives it
+    bool crc_options;      // given by --crc and its companions, not --stamp
+    uint32_t at, width;    // its bytes: `width` of them from `at`
+    bool range_given;
+    uint32_t first, last;  // the bytes it covers, once laid out
+    bool big_endian;
+    uint64_t value;        // const's; the others' once computed
+    uint8_t bytes[32];     // what is stored
+};
+
+struct fill_t {
+    uint32_t first, last;
+};
+
 struct slot_t {
-    // From the command line.
-    bool fill;
-    uint32_t fill_first, fill_last;
+    growing_t<fill_t> fills;
     bool pad_given;
     uint8_t pad;
-    const qkit_crc_t *crc; // null for no CRC
-    bool stm32;           // CRC-32/MPEG-2 over 32-bit little-endian words
-    bool crc_at_given;
-    uint32_t crc_at;
-    bool range_given;
-    uint32_t range_first, range_last;
-    bool endian_given, big_endian;
-
-    // Laid out by slot_build.
-    uint64_t crc_first, crc_end; // the bytes the CRC covers
-    uint32_t crc_value;
-    uint8_t crc_bytes[4];
+    growing_t<stamp_t> stamps; // in the order given; --crc's last
+    // --crc and its companions, until slot_check_options makes them a stamp
+    const char *crc_name;
+    bool crc_at_given, crc_range_given, crc_endian_given, crc_big_endian;
+    uint32_t crc_at, crc_first, crc_last;
 };
 
 // The slot's options, all of which take a value: getopt_long codes for a
 // command's table of options, which hands them to slot_read_option.
-enum slot_option_t { SLOT_FILL = 0x100, SLOT_PAD, SLOT_CRC, SLOT_CRC_AT, SLOT_CRC_RANGE, SLOT_CRC_ENDIAN };
+enum slot_option_t { SLOT_FILL = 0x100, SLOT_PAD, SLOT_STAMP, SLOT_CRC, SLOT_CRC_AT, SLOT_CRC_RANGE, SLOT_CRC_ENDIAN };
 #define SLOT_OPTIONS                                                                                              \
     {"fill", required_argument, nullptr, SLOT_FILL}, {"pad", required_argument, nullptr, SLOT_PAD},                 \
-        {"crc", required_argument, nullptr, SLOT_CRC}, {"crc-at", required_argument, nullptr, SLOT_CRC_AT},         \
-        {"crc-range", required_argument, nullptr, SLOT_CRC_RANGE},                                                  \
+        {"stamp", required_argument, nullptr, SLOT_STAMP}, {"crc", required_argument, nullptr, SLOT_CRC},           \
+        {"crc-at", required_argument, nullptr, SLOT_CRC_AT}, {"crc-range", required_argument, nullptr, SLOT_CRC_RANGE}, \
         {"crc-endian", required_argument, nullptr, SLOT_CRC_ENDIAN}
 
-// slot_options.cpp: reading the options.
+// Reading the options (slot_options.cpp).
 
 // Reads one slot option and its value; a bad value is a usage error.
+// "--crc list" and "--stamp list" print every name and end the run.
 void slot_read_option(slot_t *slot, int option, const char *value);
 
-// What "--crc list" prints: every CRC a slot may have, with its parameters;
-// ends the run.
-[[noreturn]] void slot_list_crcs();
-
-// The checks that need every option: what goes with what, and what the mode
-// reaches; each failure is a usage error. --pad goes with --fill, or with
-// an output that pads its gaps (`pads_gaps`). Without --crc-range, the CRC
-// of a filled slot covers the fill before or after it.
+// The checks that need every option, each failure a usage error: what goes
+// with what, fill ranges that overlap, what the mode reaches, stamps whose
+// places overlap. --pad goes with --fill, or with an output that pads its
+// gaps (`pads_gaps`). A stamp without a range= takes the fill range that
+// holds it, before it when it ends the range and after it when it begins it.
 void slot_check_options(slot_t *slot, ihex_address_mode_t mode, bool pads_gaps);
 
-// The CRC's own bytes: [crc_at, crc_at + width / 8); empty without a CRC.
-uint64_t slot_crc_end(const slot_t *slot);
-// Its name as the report gives it.
-const char *slot_crc_name(const slot_t *slot);
-// The CRC unit of an STM32 takes whole words: what is wrong when the range
-// [first, end) is not, else null.
-const char *slot_not_whole_words(const slot_t *slot, uint64_t first, uint64_t end, char (&text)[128]);
+// "the CRC" for --crc's, "the sum stamp" for a --stamp sum@..., to begin a
+// message; and the name of the option that gives its range.
+const char *slot_stamp_label(const stamp_t *stamp, char (&text)[64]);
+const char *slot_range_option(const stamp_t *stamp);
 
-// slot.cpp: the layout.
+// The laying out (slot.cpp).
 
-// An input byte may not lie where the CRC goes: the first block in address
-// order that reaches into it is named.
-void slot_check_place(const slot_t *slot, const image_t *image, const input_t *inputs);
+// An input byte may not lie where a stamp goes: the first block in address
+// order that reaches into one is named.
+void slot_check_places(const slot_t *slot, const image_t *image, const input_t *inputs);
 
 /*
- * Lays the fill and the CRC out over `view`, which holds the data in address
- * order (none overlapping, none on the CRC's bytes): the fill where the data
- * leaves gaps, then the CRC, which it computes over the view. Prints what it
- * filled and the CRC. A hole in the CRC's range is fatal. The view keeps
- * pointers into *slot.
+ * Lays the fills and the stamps out over `view`, which holds the data in
+ * address order (none overlapping, none on a stamp's bytes): each fill where
+ * the data leaves gaps, then each stamp in turn, computed over the view as
+ * the stamps before it left it. Prints what it filled and each stamp. A hole
+ * in a stamp's range is fatal, and so is a stamp whose range takes in the
+ * place of one given after it. The view keeps pointers into *slot.
  */
 void slot_build(slot_t *slot, image_view_t *view);
+
+void slot_free(slot_t *slot);

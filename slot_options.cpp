@@ -1,26 +1,61 @@
 // SPDX-License-Identifier: MIT
-// slot_options.cpp: the options of a flash slot: the CRCs by name, and the
-// checks of what goes with what.
+// slot_options.cpp: the options of flash slots: fill ranges, stamps by kind
+// and by name, and the checks of what goes with what.
 #include "slot.h"
+
 #include "command.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include <strings.h>
 
 static const char stm32_name[] = "STM32";
 
-// The names of the CRCs a slot may have: STM32's, then the catalogue's.
+// One more item at the end of `array`; the run ends when memory is out.
+template <typename T> static T *grow_or_die(growing_t<T> *array)
+{
+    T *item = grow(array, 1);
+    if (item == nullptr)
+        command_error("cannot allocate memory");
+    return item;
+}
+
+// The kinds of stamp besides the CRCs: their names, byte widths (the first
+// the default) and what --stamp list says of them.
+static const struct {
+    const char *name;
+    stamp_kind_t kind;
+    uint32_t widths[4];
+    const char *text;
+} kinds[] = {
+    {"sum", STAMP_SUM, {1, 2, 4}, "the sum of the range's bytes, kept to width= bytes (1, 2 or 4; 1)"},
+    {"sum-neg", STAMP_SUM_NEG, {1, 2, 4}, "its two's complement: the range and the stamp sum to 0"},
+    {"sum-not", STAMP_SUM_NOT, {1, 2, 4}, "its ones' complement"},
+    {"adler32", STAMP_ADLER32, {4}, "zlib's Adler-32 of the range"},
+    {"sha256", STAMP_SHA256, {32}, "the SHA-256 digest of the range, 32 bytes in its own order"},
+    {"length", STAMP_LENGTH, {4, 1, 2}, "the bytes in the range, LAST - FIRST + 1, in width= bytes (1, 2 or 4; 4)"},
+    {"const", STAMP_CONST, {4, 1, 2, 8}, "value= in width= bytes (1, 2, 4 or 8; 4)"},
+};
+
+// Every name a stamp may have: STM32, the catalogue's CRCs, then the others.
 static const char *crc_name(size_t index)
 {
     return index == 0 ? stm32_name : qkit_crc_catalogue[index - 1].name;
 }
 
-void slot_list_crcs()
+static const char *stamp_name(size_t index)
+{
+    size_t crcs = 1;
+    while (qkit_crc_catalogue[crcs - 1].name != nullptr)
+        crcs++;
+    return index < crcs ? crc_name(index) : index - crcs < std::size(kinds) ? kinds[index - crcs].name : nullptr;
+}
+
+static void list_crcs()
 {
     for (const qkit_crc_t *crc = qkit_crc_catalogue; crc->name != nullptr; crc++) {
         int digits = (crc->width + 3) / 4;
@@ -29,65 +64,164 @@ void slot_list_crcs()
                crc->reflect_out ? "true" : "false", digits, crc->xor_out, digits, crc->check);
     }
     printf("%-20s CRC-32/MPEG-2 over 32-bit little-endian words, as the STM32 CRC unit computes it\n", stm32_name);
-    exit(0);
+}
+
+// A stamp of the kind `name` names, at `at`: a CRC or STM32 (*stamp filled),
+// or one of the others; false for a name that is none of them.
+static bool take_kind(const char *name, stamp_t *stamp)
+{
+    *stamp = stamp_t{};
+    const qkit_crc_t *crc = qkit_crc_find(name);
+    size_t k = 0;
+    while (k < std::size(kinds) && strcasecmp(name, kinds[k].name) != 0)
+        k++;
+    if (strcasecmp(name, stm32_name) == 0) {
+        stamp->kind = STAMP_STM32;
+        stamp->crc = qkit_crc_find("CRC-32/MPEG-2");
+        stamp->name = stm32_name;
+        stamp->width = 4;
+    } else if (crc != nullptr) {
+        stamp->kind = STAMP_CRC;
+        stamp->crc = crc;
+        stamp->name = crc->name;
+        stamp->width = (crc->width + 7) / 8;
+    } else if (k < std::size(kinds)) {
+        stamp->kind = kinds[k].kind;
+        stamp->name = kinds[k].name;
+        stamp->width = kinds[k].widths[0];
+    }
+    return stamp->name != nullptr;
+}
+
+static bool is_sum(const stamp_t *stamp)
+{
+    return stamp->kind == STAMP_SUM || stamp->kind == STAMP_SUM_NEG || stamp->kind == STAMP_SUM_NOT;
+}
+
+static bool known_setting(const char *field)
+{
+    for (const char *key : {"range=", "endian=", "width=", "value="})
+        if (strncmp(field, key, strlen(key)) == 0)
+            return true;
+    return false;
+}
+
+// "KIND@ADDRESS[,range=RANGE][,endian=little|big][,width=N][,value=V]"
+static void read_stamp(slot_t *slot, const char *value)
+{
+    char text[512];
+    snprintf(text, sizeof text, "%s", value);
+    char *at = strchr(text, '@');
+    if (at == nullptr || at == text || strlen(value) >= sizeof text)
+        command_usage_error("invalid value for --stamp: '%s'. Must be KIND@ADDRESS[,range=RANGE][,endian=little|big]"
+                            "[,width=N][,value=V]", value);
+    *at = '\0';
+    stamp_t stamp;
+    if (!take_kind(text, &stamp))
+        command_usage_error("unknown stamp '%s'. Did you mean '%s'? '%s --stamp list' lists every one", text,
+                            nearest_name(text, stamp_name), command_name);
+    char *field = strtok(at + 1, ",");
+    stamp.at = read_address("--stamp", field == nullptr ? "" : field);
+    bool value_given = false, width_given = false;
+    while ((field = strtok(nullptr, ",")) != nullptr) {
+        const char *equals = strchr(field, '=');
+        const char *setting = equals == nullptr ? "" : equals + 1;
+        if (strncmp(field, "range=", 6) == 0 && stamp.kind != STAMP_CONST) {
+            read_range("--stamp range=", setting, &stamp.first, &stamp.last);
+            stamp.range_given = true;
+        } else if (strncmp(field, "endian=", 7) == 0 && stamp.kind != STAMP_SHA256) {
+            if (strcmp(setting, "little") != 0 && strcmp(setting, "big") != 0)
+                command_usage_error("invalid value for --stamp endian=: '%s'. Must be little or big", setting);
+            stamp.big_endian = strcmp(setting, "big") == 0;
+        } else if (strncmp(field, "width=", 6) == 0 && (is_sum(&stamp) || stamp.kind >= STAMP_LENGTH)) {
+            stamp.width = read_bounded("--stamp width=", setting, 1, 8);
+            width_given = true;
+        } else if (strncmp(field, "value=", 6) == 0 && stamp.kind == STAMP_CONST) {
+            const char *end;
+            stamp.value = qkit_parse_unsigned(setting, &end);
+            if (*end != '\0' || end == setting || setting[0] == '-')
+                command_usage_error("invalid value for --stamp value=: '%s'. Must be a number", setting);
+            value_given = true;
+        } else if (known_setting(field)) {
+            command_usage_error("%.*s does not go with %s stamps", int(equals - field + 1), field, stamp.name);
+        } else {
+            command_usage_error("invalid value for --stamp: '%s'. Must be KIND@ADDRESS[,range=RANGE]"
+                                "[,endian=little|big][,width=N][,value=V]", value);
+        }
+    }
+    for (const auto &k : kinds)
+        if (k.kind == stamp.kind && width_given &&
+            std::find(std::begin(k.widths), std::end(k.widths), stamp.width) == std::end(k.widths))
+            command_usage_error("a %s stamp is %s bytes wide, not %u", k.name,
+                                k.kind == STAMP_CONST ? "1, 2, 4 or 8" : "1, 2 or 4", stamp.width);
+    if (stamp.kind == STAMP_CONST && !value_given)
+        command_usage_error("a const stamp needs value=, the number it stores");
+    if (stamp.kind == STAMP_CONST && stamp.width < 8 && stamp.value >> (8 * stamp.width) != 0)
+        command_usage_error("the value %llu does not fit the %u bytes of the const stamp at %08Xh",
+                            static_cast<unsigned long long>(stamp.value), stamp.width, stamp.at);
+    *grow_or_die(&slot->stamps) = stamp;
 }
 
 void slot_read_option(slot_t *slot, int option, const char *value)
 {
     switch (option) {
-    case SLOT_FILL:
-        read_range("--fill", value, &slot->fill_first, &slot->fill_last);
-        slot->fill = true;
+    case SLOT_FILL: {
+        fill_t *fill = grow_or_die(&slot->fills);
+        read_range("--fill", value, &fill->first, &fill->last);
         break;
+    }
     case SLOT_PAD:
         slot->pad = uint8_t(read_bounded("--pad", value, 0, 0xFF));
         slot->pad_given = true;
         break;
-    case SLOT_CRC:
-        slot->stm32 = strcasecmp(value, stm32_name) == 0;
-        slot->crc = qkit_crc_find(slot->stm32 ? "CRC-32/MPEG-2" : value);
-        if (slot->crc == nullptr)
+    case SLOT_STAMP:
+        if (strcmp(value, "list") == 0) {
+            for (const auto &k : kinds)
+                printf("%-20s %s\n", k.name, k.text);
+            list_crcs();
+            exit(0);
+        }
+        read_stamp(slot, value);
+        break;
+    case SLOT_CRC: {
+        if (strcmp(value, "list") == 0) {
+            list_crcs();
+            exit(0);
+        }
+        stamp_t stamp;
+        if (!take_kind(value, &stamp) || stamp.kind > STAMP_STM32)
             command_usage_error("unknown CRC '%s'. Did you mean '%s'? '%s --crc list' lists every one", value,
                                 nearest_name(value, crc_name), command_name);
+        slot->crc_name = value;
         break;
+    }
     case SLOT_CRC_AT:
         slot->crc_at = read_address("--crc-at", value);
         slot->crc_at_given = true;
         break;
     case SLOT_CRC_RANGE:
-        read_range("--crc-range", value, &slot->range_first, &slot->range_last);
-        slot->range_given = true;
+        read_range("--crc-range", value, &slot->crc_first, &slot->crc_last);
+        slot->crc_range_given = true;
         break;
     default:
         if (strcmp(value, "little") != 0 && strcmp(value, "big") != 0)
             command_usage_error("invalid value for --crc-endian: '%s'. Must be little or big", value);
-        slot->big_endian = strcmp(value, "big") == 0;
-        slot->endian_given = true;
+        slot->crc_big_endian = strcmp(value, "big") == 0;
+        slot->crc_endian_given = true;
     }
 }
 
-static uint32_t crc_size(const slot_t *slot)
+const char *slot_stamp_label(const stamp_t *stamp, char (&text)[64])
 {
-    return slot->crc == nullptr ? 0 : (slot->crc->width + 7) / 8;
-}
-
-uint64_t slot_crc_end(const slot_t *slot)
-{
-    return uint64_t(slot->crc_at) + crc_size(slot);
-}
-
-const char *slot_crc_name(const slot_t *slot)
-{
-    return slot->stm32 ? stm32_name : slot->crc->name;
-}
-
-const char *slot_not_whole_words(const slot_t *slot, uint64_t first, uint64_t end, char (&text)[128])
-{
-    if (!slot->stm32 || (end - first) % 4 == 0)
-        return nullptr;
-    snprintf(text, sizeof text, "STM32 computes over whole 32-bit words, and %08Xh - %08Xh holds %llu bytes",
-             uint32_t(first), uint32_t(end - 1), static_cast<unsigned long long>(end - first));
+    if (stamp->crc_options)
+        return "the CRC";
+    snprintf(text, sizeof text, "the %s stamp", stamp->name);
     return text;
+}
+
+const char *slot_range_option(const stamp_t *stamp)
+{
+    return stamp->crc_options ? "--crc-range" : "range=";
 }
 
 static void check_reach(const char *what, uint64_t last, ihex_address_mode_t mode)
@@ -97,57 +231,97 @@ static void check_reach(const char *what, uint64_t last, ihex_address_mode_t mod
                             address_mode_limit(mode), address_mode_name(mode));
 }
 
-// Without --crc-range, a CRC at either end of the fill range covers the rest
-// of it: the slot is what the user filled.
-static void take_fill_as_range(slot_t *slot)
+// Without a range, a stamp at either end of a fill range covers the rest of
+// it: the slot is what the user filled. One outside every fill range covers
+// the image up to it, which the layout finds.
+static void take_fill_as_range(const slot_t *slot, stamp_t *stamp)
 {
-    uint64_t crc_end = slot_crc_end(slot), fill_end = uint64_t(slot->fill_last) + 1;
-    if (crc_end <= slot->fill_first || slot->crc_at > slot->fill_last)
-        return; // outside the fill: from the lowest address up to the CRC
-    if (crc_end == fill_end && slot->crc_at > slot->fill_first) {
-        slot->range_first = slot->fill_first;
-        slot->range_last = slot->crc_at - 1;
-    } else if (slot->crc_at == slot->fill_first && crc_end < fill_end) {
-        slot->range_first = uint32_t(crc_end);
-        slot->range_last = slot->fill_last;
-    } else {
-        bool whole = slot->crc_at <= slot->fill_first && crc_end >= fill_end;
-        command_usage_error("the CRC at %08Xh %s fill range %08Xh - %08Xh, %s; --crc-range names the bytes it covers",
-                            slot->crc_at, whole ? "takes in the whole" : "lies inside the", slot->fill_first,
-                            slot->fill_last, whole ? "leaving it nothing to cover" : "at neither end of it");
+    uint64_t end = uint64_t(stamp->at) + stamp->width;
+    for (const fill_t *fill = slot->fills.items; fill < slot->fills.items + slot->fills.count; fill++) {
+        uint64_t fill_end = uint64_t(fill->last) + 1;
+        if (end <= fill->first || stamp->at > fill->last)
+            continue;
+        char label[64];
+        if (end == fill_end && stamp->at > fill->first) {
+            stamp->first = fill->first;
+            stamp->last = stamp->at - 1;
+        } else if (stamp->at == fill->first && end < fill_end) {
+            stamp->first = uint32_t(end);
+            stamp->last = fill->last;
+        } else {
+            bool whole = stamp->at <= fill->first && end >= fill_end;
+            command_usage_error("%s at %08Xh %s fill range %08Xh - %08Xh, %s; %s names the bytes it covers",
+                                slot_stamp_label(stamp, label), stamp->at,
+                                whole ? "takes in the whole" : "lies inside the", fill->first, fill->last,
+                                whole ? "leaving it nothing to cover" : "at neither end of it",
+                                slot_range_option(stamp));
+        }
+        stamp->range_given = true;
+        return;
     }
-    slot->range_given = true;
 }
 
 void slot_check_options(slot_t *slot, ihex_address_mode_t mode, bool pads_gaps)
 {
-    if (slot->pad_given && !slot->fill && !pads_gaps)
+    if (slot->pad_given && slot->fills.count == 0 && !pads_gaps)
         command_usage_error("--pad needs --fill: it is the byte that fills the range");
     if (!slot->pad_given)
         slot->pad = 0xFF;
-    if (slot->crc != nullptr && !slot->crc_at_given)
+    if (slot->crc_name != nullptr && !slot->crc_at_given)
         command_usage_error("--crc needs --crc-at, the address where the CRC goes");
-    const char *without_crc = slot->crc_at_given ? "--crc-at" : slot->range_given ? "--crc-range"
-                              : slot->endian_given ? "--crc-endian" : nullptr;
-    if (slot->crc == nullptr && without_crc != nullptr)
+    const char *without_crc = slot->crc_at_given ? "--crc-at" : slot->crc_range_given ? "--crc-range"
+                              : slot->crc_endian_given ? "--crc-endian" : nullptr;
+    if (slot->crc_name == nullptr && without_crc != nullptr)
         command_usage_error("%s needs --crc, the CRC to compute", without_crc);
-    if (slot->fill)
-        check_reach("--fill", slot->fill_last, mode);
-    if (slot->crc == nullptr)
-        return;
-    if (slot_crc_end(slot) - 1 > 0xFFFFFFFF)
-        command_usage_error("the %u bytes of the CRC at %08Xh would pass FFFFFFFFh", crc_size(slot), slot->crc_at);
-    check_reach("the CRC", slot_crc_end(slot) - 1, mode);
-    if (!slot->range_given && slot->fill)
-        take_fill_as_range(slot);
-    if (!slot->range_given)
-        return;
-    check_reach("--crc-range", slot->range_last, mode);
-    if (slot->crc_at <= slot->range_last && slot_crc_end(slot) > slot->range_first)
-        command_usage_error("the CRC at %08Xh lies inside its own range %08Xh - %08Xh", slot->crc_at,
-                            slot->range_first, slot->range_last);
-    char text[128];
-    if (slot_not_whole_words(slot, slot->range_first, uint64_t(slot->range_last) + 1, text) != nullptr)
-        command_usage_error("%s", text);
+    if (slot->crc_name != nullptr) { // the last stamp
+        stamp_t *stamp = grow_or_die(&slot->stamps);
+        take_kind(slot->crc_name, stamp);
+        stamp->crc_options = true;
+        stamp->at = slot->crc_at;
+        stamp->range_given = slot->crc_range_given;
+        stamp->first = slot->crc_first;
+        stamp->last = slot->crc_last;
+        stamp->big_endian = slot->crc_big_endian;
+    }
+    const growing_t<fill_t> &fills = slot->fills;
+    for (size_t i = 0; i < fills.count; i++) {
+        check_reach("--fill", fills.items[i].last, mode);
+        for (size_t j = 0; j < i; j++)
+            if (fills.items[i].first <= fills.items[j].last && fills.items[j].first <= fills.items[i].last)
+                command_usage_error("the fill ranges %08Xh - %08Xh and %08Xh - %08Xh overlap", fills.items[j].first,
+                                    fills.items[j].last, fills.items[i].first, fills.items[i].last);
+    }
+    for (size_t i = 0; i < slot->stamps.count; i++) {
+        stamp_t *stamp = &slot->stamps.items[i];
+        char label[64], other[64];
+        uint64_t end = uint64_t(stamp->at) + stamp->width;
+        if (end - 1 > 0xFFFFFFFF)
+            command_usage_error("the %u bytes of %s at %08Xh would pass FFFFFFFFh", stamp->width,
+                                slot_stamp_label(stamp, label), stamp->at);
+        check_reach(slot_stamp_label(stamp, label), end - 1, mode);
+        for (size_t j = 0; j < i; j++) {
+            const stamp_t *before = &slot->stamps.items[j];
+            if (stamp->at < uint64_t(before->at) + before->width && before->at < end)
+                command_usage_error("%s at %08Xh and %s at %08Xh overlap", slot_stamp_label(before, other),
+                                    before->at, slot_stamp_label(stamp, label), stamp->at);
+        }
+        if (!stamp->range_given && stamp->kind != STAMP_CONST)
+            take_fill_as_range(slot, stamp);
+        if (!stamp->range_given || stamp->kind == STAMP_CONST)
+            continue;
+        check_reach(slot_range_option(stamp), stamp->last, mode);
+        if (stamp->at <= stamp->last && end > stamp->first)
+            command_usage_error("%s at %08Xh lies inside its own range %08Xh - %08Xh", slot_stamp_label(stamp, label),
+                                stamp->at, stamp->first, stamp->last);
+        if (stamp->kind == STAMP_STM32 && (uint64_t(stamp->last) + 1 - stamp->first) % 4 != 0)
+            command_usage_error("STM32 computes over whole 32-bit words, and %08Xh - %08Xh holds %llu bytes",
+                                stamp->first, stamp->last,
+                                static_cast<unsigned long long>(uint64_t(stamp->last) + 1 - stamp->first));
+    }
 }
 
+void slot_free(slot_t *slot)
+{
+    free(slot->fills.items);
+    free(slot->stamps.items);
+}

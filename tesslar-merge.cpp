@@ -95,6 +95,7 @@ enum merge_option_t { OPTION_OVERLAP = 0x200, OPTION_START, OPTION_NO_START, OPT
 
 static void free_options(merge_options_t *options)
 {
+    slot_free(&options->slot);
     free(options->outputs);
     free(options->inputs);
     free(options->sections.only);
@@ -110,6 +111,11 @@ static input_t read_binary_input(char *value)
     *at = '\0';
     return input_t{value, INPUT_BINARY, read_address("--binary", at + 1)};
 }
+
+// The options that take one value, or none, and may be given once.
+static const int single_options[] = {'i', 'O', OPTION_OVERLAP, OPTION_START, OPTION_NO_START, OPTION_RECORD_BYTES,
+                                     OPTION_MODE, OPTION_SREC_S3, OPTION_UF2_FAMILY, SLOT_PAD, SLOT_CRC, SLOT_CRC_AT,
+                                     SLOT_CRC_RANGE, SLOT_CRC_ENDIAN, 0};
 
 static void read_command_line(int argc, char **argv, merge_options_t *options)
 {
@@ -135,7 +141,9 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
                                    SLOT_OPTIONS,
                                    {nullptr, 0, nullptr, 0}};
     // "-": every input comes back in its place, as the value of option 1
+    bool seen[0x300] = {};
     for (int c; (c = getopt_long(argc, argv, "-:o:O:ij:R:", table, nullptr)) != -1;) {
+        command_once(c, table, single_options, seen);
         switch (c) {
         case 1:
             options->inputs[options->input_count++] = input_t{optarg, INPUT_IHEX, 0};
@@ -168,8 +176,6 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             options->family_given = true;
             break;
         case 'i':
-            if (options->info_only)
-                command_usage_error("duplicate -i option");
             options->info_only = true;
             break;
         case OPTION_OVERLAP:
@@ -198,10 +204,8 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
         default:
             if (c < SLOT_FILL || c > SLOT_CRC_ENDIAN)
                 command_option_error(c, argv);
-            if (c == SLOT_CRC && strcmp(optarg, "list") == 0) {
-                free_options(options);
-                slot_list_crcs();
-            }
+            if ((c == SLOT_CRC || c == SLOT_STAMP) && strcmp(optarg, "list") == 0)
+                free_options(options); // and the list ends the run
             slot_read_option(&options->slot, c, optarg);
         }
     }
@@ -277,12 +281,13 @@ int main(int argc, char **argv)
         overlaps_resolve(&image, options.inputs, options.overlap);
     }
     image_view_t view{};
-    if (!options.info_only || slot->fill || slot->crc != nullptr) {
-        slot_check_place(slot, &image, options.inputs);
+    bool slot_given = slot->fills.count != 0 || slot->stamps.count != 0;
+    if (!options.info_only || slot_given) {
+        slot_check_places(slot, &image, options.inputs);
         if (!image_view_of(&image, options.overlap == OVERLAP_FIRST ? IMAGE_FIRST_WINS : IMAGE_LAST_WINS, &view))
             command_error("cannot allocate memory");
         view.pad = slot->pad;
-        if (slot->fill || slot->crc != nullptr)
+        if (slot_given)
             slot_build(slot, &view);
     }
     if (!options.info_only) {

@@ -161,16 +161,24 @@ def merge_inputs(args, count, size, step):
     return [workload(args, "ascending", size, 16, i * step) for i in range(count)]
 
 
-MERGE_CASES = [("A: 2 inputs of 16 MiB, 16-byte records", 2, 16 * MiB, 0x2000000, ["srec_cat"], None),
-               ("B: 64 inputs of 64 KiB, 16-byte records", 64, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"], None),
-               ("C: a 16 MiB slot, filled, CRC-32: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"], 0xFFFFFC)]
-QUICK_MERGE_CASES = [("A: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"], None),
-                     ("B: 16 inputs of 64 KiB", 16, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"], None),
-                     ("C: a 4 MiB slot, 2 inputs of 1 MiB", 2, 1 * MiB, 0x200000, ["srec_cat"], 0x3FFFFC)]
+# name, inputs, bytes each, address step, peers, and for a flash slot the
+# address of its CRC-32 (the slot is filled from 0 up to it), and whether a
+# SHA-256 of the slot lies in the 32 bytes before the CRC
+MERGE_CASES = [("A: 2 inputs of 16 MiB, 16-byte records", 2, 16 * MiB, 0x2000000, ["srec_cat"], None, False),
+               ("B: 64 inputs of 64 KiB, 16-byte records", 64, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"], None, False),
+               ("C: a 16 MiB slot, filled, CRC-32: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"], 0xFFFFFC, False),
+               ("C2: the same slot with a SHA-256 and a CRC-32", 2, 4 * MiB, 0x800000, ["srec_cat"], 0xFFFFFC, True)]
+QUICK_MERGE_CASES = [("A: 2 inputs of 4 MiB", 2, 4 * MiB, 0x800000, ["srec_cat"], None, False),
+                     ("B: 16 inputs of 64 KiB", 16, 64 * 1024, 0x10000, ["srec_cat", "hexmerge.py"], None, False),
+                     ("C: a 4 MiB slot, 2 inputs of 1 MiB", 2, 1 * MiB, 0x200000, ["srec_cat"], 0x3FFFFC, False),
+                     ("C2: the same slot with a SHA-256 and a CRC-32", 2, 1 * MiB, 0x200000, ["srec_cat"], 0x3FFFFC, True)]
 
 
-def slot_options(crc_at):
-    return ["--fill", f"0:{crc_at - 1:#x}", "--crc", "CRC-32", "--crc-at", f"{crc_at:#x}"] if crc_at else []
+def slot_options(crc_at, sha=False):
+    if not crc_at:
+        return []
+    sha256 = ["--stamp", f"sha256@{crc_at - 32:#x},range=0:{crc_at - 33:#x}"] if sha else []
+    return ["--fill", f"0:{crc_at - 1:#x}"] + sha256 + ["--crc", "CRC-32", "--crc-at", f"{crc_at:#x}"]
 
 
 def against(args, out_dir):
@@ -183,8 +191,8 @@ def against(args, out_dir):
         path = workload(args, shape, size, record)
         low = lowest_address(args.tesslar, path)
         rows.append((name, "tesslar", (["--offset", f"-{low:#x}"] if low else []) + [path, "{out}"]))
-    for name, count, size, step, _, crc_at in QUICK_MERGE_CASES if args.quick else MERGE_CASES:
-        rows.append((name, "tesslar-merge", slot_options(crc_at) + ["-o", "{out}"] + merge_inputs(args, count, size, step)))
+    for name, count, size, step, _, crc_at, sha in QUICK_MERGE_CASES if args.quick else MERGE_CASES:
+        rows.append((name, "tesslar-merge", slot_options(crc_at, sha) + ["-o", "{out}"] + merge_inputs(args, count, size, step)))
     size = (4 if args.quick else 16) * MiB
     elf = elf_file(args, size)
     crc_at = 0x08100000 + size + 0xFC
@@ -229,12 +237,13 @@ def merge(args, out_dir):
     cases = QUICK_MERGE_CASES if args.quick else MERGE_CASES
     runs = args.runs or (3 if args.quick else 7)
     rows = []
-    for name, count, size, step, peers, crc_at in cases:
+    for name, count, size, step, peers, crc_at, sha in cases:
         inputs = merge_inputs(args, count, size, step)
         outs = {p: os.path.join(out_dir, f"bench-merge-{p}.hex") for p in ["tesslar-merge"] + peers}
-        slot, srec_slot = slot_options(crc_at), []
+        slot, srec_slot = slot_options(crc_at, sha), []
         if crc_at:
-            srec_slot = ["-fill", "0xFF", "0", f"{crc_at:#x}", "-crc32-l-e", f"{crc_at:#x}"]
+            srec_slot = ["-fill", "0xFF", "0", f"{crc_at - 32 * sha:#x}"] + ["-sha256", f"{crc_at - 32:#x}"] * sha \
+                + ["-crc32-l-e", f"{crc_at:#x}"]
         commands = {"tesslar-merge": [merge_bin] + slot + ["-o", outs["tesslar-merge"]] + inputs,
                     "srec_cat": ["srec_cat", "("] + [a for p in inputs for a in (p, "-intel")] + [")"] + srec_slot
                     + ["-o", outs["srec_cat"], "-intel"],

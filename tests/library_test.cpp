@@ -212,6 +212,31 @@ TEST(Table, Crc)
     EXPECT_EQ(qkit_crc_catalogue[entries].name, nullptr) << "every entry has its name in the table";
 }
 
+TEST(Table, Digests)
+{
+    // Each message's SHA-256 and Adler-32, fed whole and in pieces of 1 to 97 bytes.
+    FOR_EACH_ROW("qkit_digests.table", row)
+    {
+        std::string message = row[0].quoted ? row[0].text : "";
+        for (size_t times = row[0].quoted ? 0 : std::stoul(row[0].text); times != 0; times--)
+            message += row[1].text;
+        const uint8_t *data = reinterpret_cast<const uint8_t *>(message.data());
+        for (size_t piece : {message.size() + 1, size_t(1), size_t(97)}) {
+            qkit_sha256_t sha;
+            uint8_t digest[32];
+            uint32_t adler = 1;
+            qkit_sha256_begin(&sha);
+            for (size_t at = 0; at < message.size(); at += piece) {
+                qkit_sha256_update(&sha, data + at, std::min(piece, message.size() - at));
+                adler = qkit_adler32(adler, data + at, std::min(piece, message.size() - at));
+            }
+            qkit_sha256_end(&sha, digest);
+            EXPECT_EQ(hex_text(digest, 32), row[row.size() - 2].text) << piece;
+            EXPECT_EQ(adler, hex(row.back().text)) << piece;
+        }
+    }
+}
+
 // Feeds `input` to a line buffer in chunks: whole (seed 0), a byte at a time
 // (seed 1) or of random sizes, then ends it. Returns the lines it gave.
 std::vector<std::string> feed(const std::string &input, uint32_t capacity, unsigned seed)

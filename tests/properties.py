@@ -3,7 +3,7 @@
 """Properties on random data, COUNT cases of each (README.md says which), and
 the files of data/real against objcopy.
     properties.py BUILD_DIR COUNT [WINE]"""
-import atexit, os, random, resource, shutil, signal, struct, subprocess, sys, tempfile
+import atexit, hashlib, os, random, resource, shutil, signal, struct, subprocess, sys, tempfile, zlib
 
 real = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "real")
 build, count, wine = os.path.abspath(sys.argv[1]), int(sys.argv[2]), sys.argv[3:4]
@@ -138,6 +138,34 @@ def formats():  # S-records against objcopy's and read back from srec_cat's; a b
     return ok, f"{len(image)} bytes from {low:#x} to {high:#x}, {n} a record", made, back[0]
 
 
+def stamps():  # each stamp of a random list against zlib, hashlib and arithmetic; sums against srec_cat too
+    base, data = rng.randrange(1 << 31), rng.randbytes(rng.randrange(1, 70000))
+    first, last = base + rng.randrange(len(data)), base + len(data) - 1
+    covered, place, options, want = data[first - base:], base + len(data) + rng.randrange(3), [], []
+    for _ in range(rng.randrange(1, 6)):
+        kind, width, big = rng.choice(["crc-32", "adler32", "sha256", "sum", "sum-neg", "sum-not", "length", "const"]), 4, rng.random() < .5
+        width = rng.choice([1, 2, 4]) if kind.startswith("sum") else 32 if kind == "sha256" else width
+        total, value = sum(covered), rng.randrange(1 << 32)
+        value = {"crc-32": zlib.crc32(covered), "adler32": zlib.adler32(covered), "sum": total, "sum-neg": -total,
+                 "sum-not": ~total, "length": len(covered), "const": value}.get(kind, 0) % (1 << 8 * width)
+        stored = hashlib.sha256(covered).digest() if kind == "sha256" else value.to_bytes(width, "big" if big else "little")
+        setting = (f",value={value}" if kind == "const" else f",range={first}:{last}") + ",endian=big" * (big and kind != "sha256")
+        options += ["--stamp", f"{kind}@{place}{setting}" + (f",width={width}" if kind.startswith("sum") else "")]
+        want.append((place, stored, kind, width, big))
+        place += width + rng.randrange(3)
+    open("x.hex", "w").write("".join(record(0, 4, bytes([a >> 24, a >> 16 & 0xFF])) + record(a & 0xFFFF, 0, data[a - base:a - base + 32])
+                                     for a in range(base, base + len(data), 32)) + ":00000001FF\n")
+    made = run(*tool("tesslar-merge"), *options, "-o", "y.bin", "x.hex")
+    out, ok = read("y.bin"), made.returncode == 0
+    for at, stored, kind, width, big in want:
+        ok = ok and out[at - base:at - base + len(stored)] == stored
+        if kind in ("sum", "sum-neg") and ok:  # srec_cat's checksum of the same bytes, of 8-bit values
+            run("srec_cat", "x.hex", "-intel", "-crop", str(first), str(last + 1), f"-checksum-{kind[4:] or 'pos'}-{'b' if big else 'l'}-e",
+                str(at), str(width), "1", "-crop", str(at), str(at + width), "-offset", f"-{at}", "-o", "z.bin", "-binary")
+            ok = read("z.bin") == stored
+    return ok, f"{len(data)} bytes at {base:#x}, {' '.join(options)}", made, made
+
+
 def real_file(name):
     path = os.path.join(real, name)
     if name.endswith(".hex"):  # tesslar's image from address 0 ends with objcopy's from the lowest
@@ -156,7 +184,7 @@ def real_file(name):
 
 
 for check, names in ((round_trip, range(count)), (merge, range(count)), (overlaps, range(count)),
-                     (formats, range(count)), (real_file, sorted(os.listdir(real)))):
+                     (formats, range(count)), (stamps, range(count)), (real_file, sorted(os.listdir(real)))):
     for n in names:
         for name in ("x.hex", "out.hex", "ref.hex", "y.bin", "z.bin", "y.uf2", "cat.srec", "ref/x.srec", "our/x.srec"):
             if os.path.exists(name):
@@ -170,5 +198,5 @@ for check, names in ((round_trip, range(count)), (merge, range(count)), (overlap
         if not ok:
             failures += 1
             print(f"FAIL {check.__name__} #{n}: {what}\n{first.stdout.decode()}{second.stdout.decode()}")
-print(f"{4 * count - failures} passed, {failures} failed")
+print(f"{5 * count - failures} passed, {failures} failed")
 sys.exit(1 if failures else 0)

@@ -34,6 +34,8 @@ static const char *result_name(int result)
         return "no end-of-file record";
     case LOADER_CRC_MISMATCH:
         return "the slot's CRC does not match";
+    case LOADER_SHA256_MISMATCH:
+        return "the slot's SHA-256 does not match";
     default:
         return "a bad record";
     }
@@ -84,7 +86,7 @@ int main(int argc, char **argv)
     if (result != IHEX_RESULT_OK) {
         free(flash);
         printf("refused: %s (code %d)", result_name(result), result);
-        if (result != LOADER_NO_END_OF_FILE && result != LOADER_CRC_MISMATCH)
+        if (result < LOADER_NO_END_OF_FILE)
             printf(" at line %u", (unsigned)loader.line_count); /* blank lines not counted */
         printf("\n");
         return 1;

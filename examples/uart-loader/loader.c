@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: MIT */
 /* loader.c: gathers lines from the wire, parses each record, assembles flash
- * pages in any record order, and checks the slot's CRC at the end. */
+ * pages in any record order, and checks the slot's SHA-256 and CRC at the end. */
 #include "loader.h"
 
 #include <string.h>
@@ -89,19 +89,31 @@ int loader_feed(loader_t *loader, const char *chunk, uint32_t size)
 int loader_finish(loader_t *loader, uint32_t *jump)
 {
     uint32_t address, state = qkit_crc_begin(&slot_crc), stored = 0, crc_at = loader->slot_last - 3;
-    int i;
+    uint32_t sha_at = crc_at - 32;
+    qkit_sha256_t sha;
+    uint8_t digest[32];
+    int i, sha_differs = 0;
     if (loader_feed(loader, NULL, 0) != IHEX_RESULT_OK)
         return loader->result;
     if (!loader->end_of_file)
         return LOADER_NO_END_OF_FILE;
     write_page(loader);
-    /* every byte of the slot before its last four, as the flash holds them */
+    /* every byte of the slot before its last four, as the flash holds them;
+     * those before the digest into the SHA-256 too */
+    qkit_sha256_begin(&sha);
     for (address = loader->slot_first; address < crc_at; address += LOADER_PAGE_SIZE - address % LOADER_PAGE_SIZE) {
         uint32_t offset = address % LOADER_PAGE_SIZE, size = LOADER_PAGE_SIZE - offset;
         if (size > crc_at - address)
             size = crc_at - address;
         load_page(loader, address);
         state = qkit_crc_update(&slot_crc, state, loader->page + offset, size);
+        if (address < sha_at)
+            qkit_sha256_update(&sha, loader->page + offset, size < sha_at - address ? size : sha_at - address);
+    }
+    qkit_sha256_end(&sha, digest);
+    for (i = 0; i < 32; i++) {
+        load_page(loader, sha_at + (uint32_t)i);
+        sha_differs |= digest[i] != loader->page[(sha_at + (uint32_t)i) % LOADER_PAGE_SIZE];
     }
     for (i = 3; i >= 0; i--) {
         load_page(loader, crc_at + (uint32_t)i);
@@ -109,6 +121,8 @@ int loader_finish(loader_t *loader, uint32_t *jump)
     }
     if (qkit_crc_end(&slot_crc, state) != stored)
         return LOADER_CRC_MISMATCH;
+    if (sha_differs)
+        return LOADER_SHA256_MISMATCH;
     *jump = loader->reader.start_address_present ? loader->reader.start_address : loader->slot_first;
     return IHEX_RESULT_OK;
 }

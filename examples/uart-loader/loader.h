@@ -17,7 +17,8 @@
 enum {
     LOADER_LINE_TOO_LONG = 16,    /* a line longer than LOADER_LINE_SIZE - 1 */
     LOADER_NO_END_OF_FILE = 17,   /* the input ended before its end-of-file record */
-    LOADER_CRC_MISMATCH = 18      /* the slot's CRC is not the one stored in it */
+    LOADER_CRC_MISMATCH = 18,     /* the slot's CRC is not the one stored in it */
+    LOADER_SHA256_MISMATCH = 19   /* the slot's SHA-256 is not the one stored in it */
 };
 
 /* The platform's flash, one page at a time; `address` is a multiple of
@@ -26,8 +27,9 @@ void flash_read_page(uint32_t address, uint8_t *page);
 void flash_write_page(uint32_t address, const uint8_t *page);
 
 typedef struct loader_t {
-    /* The slot: every record must lie in it, and its last four bytes hold a
-     * CRC-32 (little-endian) of all the bytes before them. */
+    /* The slot: every record must lie in it; its last four bytes hold a
+     * CRC-32 (little-endian) of all the bytes before them, and the 32 before
+     * those the SHA-256 of all the bytes before them. */
     uint32_t slot_first, slot_last;
     ihex_reader_t reader;
     ihex_line_buffer_t gather;
@@ -52,7 +54,8 @@ void loader_init(loader_t *loader, uint32_t slot_first, uint32_t slot_last);
  * LOADER_LINE_TOO_LONG. */
 int loader_feed(loader_t *loader, const char *chunk, uint32_t size);
 
-/* The input has ended: writes the last page, checks the slot's CRC, and on
+/* The input has ended: writes the last page, checks the slot's SHA-256 and
+ * CRC, and on
  * IHEX_RESULT_OK puts in *jump the start address (or the slot's first
  * address when the file carries none). */
 int loader_finish(loader_t *loader, uint32_t *jump);

@@ -205,3 +205,114 @@ uint32_t qkit_crc_end(const qkit_crc_t *crc, uint32_t state)
         state = reflect(state, crc->width);
     return (state ^ crc->xor_out) & (0xFFFFFFFF >> (32 - crc->width));
 }
+
+static const uint32_t sha256_rounds[64] = {
+    0x428A2F98, 0x71374491, 0xB5C0FBCF, 0xE9B5DBA5, 0x3956C25B, 0x59F111F1, 0x923F82A4, 0xAB1C5ED5,
+    0xD807AA98, 0x12835B01, 0x243185BE, 0x550C7DC3, 0x72BE5D74, 0x80DEB1FE, 0x9BDC06A7, 0xC19BF174,
+    0xE49B69C1, 0xEFBE4786, 0x0FC19DC6, 0x240CA1CC, 0x2DE92C6F, 0x4A7484AA, 0x5CB0A9DC, 0x76F988DA,
+    0x983E5152, 0xA831C66D, 0xB00327C8, 0xBF597FC7, 0xC6E00BF3, 0xD5A79147, 0x06CA6351, 0x14292967,
+    0x27B70A85, 0x2E1B2138, 0x4D2C6DFC, 0x53380D13, 0x650A7354, 0x766A0ABB, 0x81C2C92E, 0x92722C85,
+    0xA2BFE8A1, 0xA81A664B, 0xC24B8B70, 0xC76C51A3, 0xD192E819, 0xD6990624, 0xF40E3585, 0x106AA070,
+    0x19A4C116, 0x1E376C08, 0x2748774C, 0x34B0BCB5, 0x391C0CB3, 0x4ED8AA4A, 0x5B9CCA4F, 0x682E6FF3,
+    0x748F82EE, 0x78A5636F, 0x84C87814, 0x8CC70208, 0x90BEFFFA, 0xA4506CEB, 0xBEF9A3F7, 0xC67178F2,
+};
+
+static uint32_t rotate_right(uint32_t value, int count)
+{
+    return value >> count | value << (32 - count);
+}
+
+// Takes in one 64-byte block; the message schedule rolls through 16 words.
+// Built for speed the rounds are unrolled, built for size they stay a loop.
+static void sha256_block(uint32_t state[8], const uint8_t *block)
+{
+    uint32_t w[16], a = state[0], b = state[1], c = state[2], d = state[3], e = state[4], f = state[5],
+                    g = state[6], h = state[7];
+#ifndef __OPTIMIZE_SIZE__
+#pragma GCC unroll 64
+#endif
+    for (int i = 0; i < 64; i++) {
+        uint32_t word;
+        if (i < 16) {
+            word = uint32_t(block[4 * i]) << 24 | uint32_t(block[4 * i + 1]) << 16 | uint32_t(block[4 * i + 2]) << 8 |
+                   block[4 * i + 3];
+        } else {
+            uint32_t x = w[(i - 15) & 15], y = w[(i - 2) & 15];
+            word = w[i & 15] + (rotate_right(x, 7) ^ rotate_right(x, 18) ^ (x >> 3)) + w[(i - 7) & 15] +
+                   (rotate_right(y, 17) ^ rotate_right(y, 19) ^ (y >> 10));
+        }
+        w[i & 15] = word;
+        uint32_t t1 = h + (rotate_right(e, 6) ^ rotate_right(e, 11) ^ rotate_right(e, 25)) + (g ^ (e & (f ^ g))) +
+                      sha256_rounds[i] + word;
+        uint32_t t2 = (rotate_right(a, 2) ^ rotate_right(a, 13) ^ rotate_right(a, 22)) + ((a & b) | (c & (a | b)));
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+}
+
+void qkit_sha256_begin(qkit_sha256_t *sha)
+{
+    static const uint32_t initial[8] = {0x6A09E667, 0xBB67AE85, 0x3C6EF372, 0xA54FF53A,
+                                        0x510E527F, 0x9B05688C, 0x1F83D9AB, 0x5BE0CD19};
+    for (int i = 0; i < 8; i++)
+        sha->state[i] = initial[i];
+    sha->length = 0;
+}
+
+void qkit_sha256_update(qkit_sha256_t *sha, const uint8_t *data, size_t size)
+{
+    size_t held = size_t(sha->length % 64);
+    sha->length += size;
+    if (held != 0) {
+        size_t n = size < 64 - held ? size : 64 - held;
+        memcpy(sha->block + held, data, n);
+        data += n;
+        size -= n;
+        if (held + n < 64)
+            return;
+        sha256_block(sha->state, sha->block);
+    }
+    for (; size >= 64; data += 64, size -= 64)
+        sha256_block(sha->state, data);
+    memcpy(sha->block, data, size);
+}
+
+void qkit_sha256_end(qkit_sha256_t *sha, uint8_t digest[32])
+{
+    // 80h, zeros up to 8 bytes before a block's end, then the length in bits
+    uint64_t bits = sha->length * 8;
+    uint8_t tail[72] = {0x80};
+    size_t held = size_t(sha->length % 64), padding = held < 56 ? 56 - held : 120 - held;
+    for (int i = 0; i < 8; i++)
+        tail[padding + i] = uint8_t(bits >> (56 - 8 * i));
+    qkit_sha256_update(sha, tail, padding + 8);
+    for (int i = 0; i < 32; i++)
+        digest[i] = uint8_t(sha->state[i / 4] >> (24 - 8 * (i % 4)));
+}
+
+uint32_t qkit_adler32(uint32_t adler, const uint8_t *data, size_t size)
+{
+    // Both sums stay below 65521 byte by byte: no division, and no table.
+    uint32_t a = adler & 0xFFFF, b = adler >> 16;
+    for (; size != 0; size--) {
+        a += *data++;
+        a -= a >= 65521 ? 65521 : 0;
+        b += a;
+        b -= b >= 65521 ? 65521 : 0;
+    }
+    return b << 16 | a;
+}

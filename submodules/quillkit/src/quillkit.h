@@ -90,6 +90,41 @@ uint32_t qkit_crc_update(const qkit_crc_t *crc, uint32_t state, const uint8_t *d
 // The CRC of everything fed, in the low `width` bits.
 uint32_t qkit_crc_end(const qkit_crc_t *crc, uint32_t state);
 
+/*
+ * SHA-256 and Adler-32
+ * --------------------
+ * The digests a host stamps into an image and a device checks, computed over
+ * data that arrives in pieces, in a state record the caller owns:
+ *
+ *   qkit_sha256_t sha;
+ *   qkit_sha256_begin(&sha);
+ *   qkit_sha256_update(&sha, piece, piece_size);                 (repeated)
+ *   qkit_sha256_end(&sha, digest);            (uint8_t digest[32], FIPS 180-4)
+ *
+ *   uint32_t adler = 1;                           (zlib's value to start from)
+ *   adler = qkit_adler32(adler, piece, piece_size);              (repeated)
+ *
+ * Fed in pieces, both give what they give fed whole. Neither needs a table
+ * but SHA-256's 64 round constants, nor divides.
+ */
+typedef struct qkit_sha256_t {
+    uint32_t state[8];
+    uint64_t length;    // the bytes fed so far
+    uint8_t block[64];  // the bytes of a block not yet taken in
+} qkit_sha256_t;
+
+// The state before the first byte.
+void qkit_sha256_begin(qkit_sha256_t *sha);
+
+// Takes `size` more bytes from `data`.
+void qkit_sha256_update(qkit_sha256_t *sha, const uint8_t *data, size_t size);
+
+// The digest of everything fed, in its own byte order; the state is spent.
+void qkit_sha256_end(qkit_sha256_t *sha, uint8_t digest[32]);
+
+// The Adler-32 of `size` more bytes after those that gave `adler` (1 for none).
+uint32_t qkit_adler32(uint32_t adler, const uint8_t *data, size_t size);
+
 #ifdef __cplusplus
 }
 #endif
