@@ -89,15 +89,21 @@ void report(const char *format, ...)
 }
 
 static FILE *report_stream = stdout;
+static bool report_quiet = false;
 
 void report_to_standard_error()
 {
     report_stream = stderr;
 }
 
+void report_discard()
+{
+    report_quiet = true;
+}
+
 void report_flush()
 {
-    fwrite(report_text, 1, report_length, report_stream);
+    fwrite(report_text, 1, report_quiet ? 0 : report_length, report_stream);
     free(report_text);
     report_text = nullptr;
     if (fflush(report_stream) != 0)

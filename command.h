@@ -38,6 +38,7 @@ __attribute__((format(printf, 1, 2))) void command_warning(const char *format, .
 // output carries an output.
 __attribute__((format(printf, 1, 2))) void report(const char *format, ...);
 void report_to_standard_error();
+void report_discard(); // --quiet: nothing on success
 void report_flush();
 
 // --help and --version: the usage text, or the name and version, on
@@ -78,3 +79,9 @@ void check_start_address(ihex_address_mode_t mode, uint32_t start_address);
 // `name`, letter case and punctuation aside, by the edits that turn one into
 // the other, on the whole name or on its last part after a '/'.
 const char *nearest_name(const char *name, const char *(*known)(size_t index));
+
+// `one` for a count of 1, else `many`: "1 record", "2 records".
+inline const char *plural(uint64_t count, const char *one, const char *many)
+{
+    return count == 1 ? one : many;
+}

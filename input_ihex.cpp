@@ -35,7 +35,9 @@ bool input_read_ihex(image_t *image, FILE *file, input_summary_t *summary, input
         return false;
     }
     if (text.error != IHEX_RESULT_OK) {
-        *verdict = {INPUT_BAD_RECORD, text.error, text.line_number, 0, ""};
+        // a first record that does not begin with ':' is no IHEX at all
+        bool first = text.reader.record_count == 1 && text.error == IHEX_RESULT_INVALID_START_CODE;
+        *verdict = {first ? INPUT_NO_FORMAT : INPUT_BAD_RECORD, text.error, text.line_number, 0, ""};
         return false;
     }
     summary->start_present = text.reader.start_address_present;

@@ -4,6 +4,7 @@
 // its data records' bytes decoded straight into the image's store.
 #include "inputs.h"
 
+#include "command.h"
 #include "platform.h"
 
 #include <algorithm>
@@ -65,6 +66,11 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
         if (line[0] != 'S')
             return fail(verdict, number, "invalid start code");
         int type = line[1] - '0';
+        if (summary->records == 0 && (length < 2 || type < 0 || type > 9)) {
+            verdict->failure = INPUT_NO_FORMAT; // "S" and no digit: no S-record at all
+            verdict->line = number;
+            return false;
+        }
         if (length < 2 || type < 0 || type > 9 || address_width[type] == 0)
             return fail(verdict, number, "unknown record type S%c", length < 2 ? ' ' : line[1]);
         if (length % 2 != 0)
@@ -89,8 +95,8 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
             record[std::min<size_t>(i, 255)] = byte;
         }
         if (size == 0 || record[0] != size - 1)
-            return fail(verdict, number, "byte count %u, but %u bytes follow it", size == 0 ? 0 : record[0],
-                        unsigned(size == 0 ? 0 : size - 1));
+            return fail(verdict, number, "byte count %u, but %u %s it", size == 0 ? 0 : record[0],
+                        unsigned(size == 0 ? 0 : size - 1), plural(size == 0 ? 0 : size - 1, "byte follows", "bytes follow"));
         if (size < 2 + width)
             return fail(verdict, number, "byte count %u is too short for an S%d record", record[0], type);
         if (uint8_t(sum - record[size - 1]) != uint8_t(~record[size - 1]))
@@ -114,8 +120,8 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
             summary->data_bytes += data;
         } else if (type == 5 || type == 6) {
             if (address != data_records)
-                return fail(verdict, number, "record count %u, but %u data records before it", address,
-                            data_records);
+                return fail(verdict, number, "record count %u, but %u data %s before it", address, data_records,
+                            plural(data_records, "record", "records"));
         } else if (type >= 7) {
             summary->end_of_file_seen = true;
             summary->start_present = address != 0;

@@ -83,7 +83,7 @@ bool input_read(image_t *image, input_t *input, const section_choice_t *choice, 
         input->kind = INPUT_ELF;
         read = input_read_elf(image, offset, size, choice, summary, verdict);
     } else {
-        *verdict = {INPUT_BAD_RECORD, IHEX_RESULT_INVALID_START_CODE, 1, 0, ""};
+        *verdict = {INPUT_NO_FORMAT, IHEX_RESULT_INVALID_START_CODE, 1, 0, ""};
         read = false;
     }
     fclose(file);
@@ -93,23 +93,30 @@ bool input_read(image_t *image, input_t *input, const section_choice_t *choice, 
 void inputs_read_all(image_t *image, input_t *inputs, int count, const section_choice_t *choice, bool list_sections,
                      input_start_t *start)
 {
+    bool elf = false;
     for (int i = 0; i < count; i++) {
         input_t *input = &inputs[i];
         input_summary_t summary;
         input_verdict_t verdict;
-        if (!input_read(image, input, choice, &summary, &verdict))
+        if (!input_read(image, input, choice, &summary, &verdict) ||
+            !input_filter(image, input, image->input_starts.items[i], &summary, &verdict))
             input_fail(input, &verdict);
+        if (image->blocks.count == image->input_starts.items[i])
+            command_error("'%s' holds no data%s", input->path, input->filter_count != 0 ? " that its filters leave" : "");
         input_report(input, &summary, image, list_sections);
+        elf = elf || input->kind == INPUT_ELF;
         if (start == nullptr || !summary.start_present)
             continue;
         if (start->input < 0) {
             *start = input_start_t{true, summary.start_address, i};
         } else if (summary.start_address != start->address) {
-            command_error("the start addresses differ: '%s' gives %08Xh, '%s' gives %08Xh; --start <address> "
-                          "chooses one, --no-start writes none",
-                          inputs[start->input].path, start->address, input->path, summary.start_address);
+            command_warning("the start addresses differ: '%s' gives %08Xh, '%s' gives %08Xh; the first is written, "
+                            "--start <address> chooses one, --no-start writes none",
+                            inputs[start->input].path, start->address, input->path, summary.start_address);
         }
     }
+    if (!elf && choice->only_count + choice->removed_count != 0)
+        command_warning("-j and -R choose sections of ELF files, and no input is one");
 }
 
 void input_fail(const input_t *input, const input_verdict_t *verdict)
@@ -128,6 +135,11 @@ void input_fail(const input_t *input, const input_verdict_t *verdict)
         command_error("'%s': %s", input->path, verdict->reason);
     case INPUT_TOO_HIGH:
         command_error("'%s' at %08Xh ends beyond FFFFFFFFh", input->path, input->address);
+    case INPUT_MOVED_OUT:
+        command_error("%s", verdict->reason);
+    case INPUT_NO_FORMAT:
+        command_error("'%s' is neither Intel HEX, S-records nor ELF (line %u begins with none of them); a raw binary "
+                      "goes with --binary %s@ADDRESS", input->path, verdict->line, input->path);
     default:
         command_error("cannot allocate memory");
     }
@@ -141,51 +153,64 @@ static void report_start(const input_summary_t *summary)
         report("no start address\n");
 }
 
-void input_report(const input_t *input, const input_summary_t *summary, const image_t *image, bool list_sections)
+// The line of the report that tells what an input held, and its warnings.
+static void report_input(const input_t *input, const input_summary_t *summary, const image_t *image,
+                         bool list_sections)
 {
     const char *path = input->path;
     if (input->kind == INPUT_BINARY) {
-        report("'%s': %llu bytes", path, static_cast<unsigned long long>(summary->size));
+        report("'%s': %llu %s", path, static_cast<unsigned long long>(summary->size), plural(summary->size, "byte", "bytes"));
         report(summary->size == 0 ? "\n" : " at %08Xh - %08Xh\n", input->address,
                uint32_t(input->address + summary->size - 1));
         return;
     }
-    if (input->kind == INPUT_IHEX) {
+    if (input->kind != INPUT_ELF) {
+        bool srec = input->kind == INPUT_SREC;
         if (!summary->end_of_file_seen)
-            command_warning("End-of-file record not detected in '%s'", path);
+            command_warning(srec ? "End record (S7, S8 or S9) not detected in '%s'"
+                                 : "End-of-file record not detected in '%s'", path);
         if (summary->extra_data)
-            command_warning("Extra data after the end-of-file record in '%s'", path);
-        report("'%s': %u records, %u bytes of data, ", path, summary->records, summary->data_bytes);
+            command_warning(srec ? "Extra data after the end record in '%s'"
+                                 : "Extra data after the end-of-file record in '%s'", path);
+        report("'%s': %s%u %s, %u %s of data, ", path, srec ? "S-records, " : "", summary->records,
+               plural(summary->records, "record", "records"), summary->data_bytes,
+               plural(summary->data_bytes, "byte", "bytes"));
         report_start(summary);
-        return;
-    }
-    if (input->kind == INPUT_SREC) {
-        if (!summary->end_of_file_seen)
-            command_warning("End record (S7, S8 or S9) not detected in '%s'", path);
-        if (summary->extra_data)
-            command_warning("Extra data after the end record in '%s'", path);
-        report("'%s': S-records, %u records, %u bytes of data, ", path, summary->records, summary->data_bytes);
-        report_start(summary);
-        if (list_sections && summary->header[0] != '\0')
+        if (srec && list_sections && summary->header[0] != '\0')
             report("\theader \"%s\"\n", summary->header);
         return;
     }
-    report("'%s': ELF, %llu sections, %llu bytes of data, ", path,
-           static_cast<unsigned long long>(summary->section_count), static_cast<unsigned long long>(summary->size));
+    report("'%s': ELF, %llu %s, %llu %s of data, ", path, static_cast<unsigned long long>(summary->section_count),
+           plural(summary->section_count, "section", "sections"), static_cast<unsigned long long>(summary->size),
+           plural(summary->size, "byte", "bytes"));
     report_start(summary);
     for (size_t i = 0; i < summary->section_count && list_sections; i++) {
         const image_section_t *section = &image->sections.items[summary->first_section + i];
-        report("\t%s at %08Xh, %u bytes", image_section_name(image, uint32_t(summary->first_section + i)),
-               section->load_address, section->size);
+        report("\t%s at %08Xh, %u %s", image_section_name(image, uint32_t(summary->first_section + i)),
+               section->load_address, section->size, plural(section->size, "byte", "bytes"));
         if (section->run_address != section->load_address)
             report(", runs at %08Xh", section->run_address);
         report("\n");
     }
 }
 
-const char *input_place(const input_t *input, const image_t *image, uint32_t first, uint32_t last,
+void input_report(const input_t *input, const input_summary_t *summary, const image_t *image, bool list_sections)
+{
+    report_input(input, summary, image, list_sections);
+    for (int f = 0; f < input->filter_count && list_sections; f++) {
+        const input_filter_t *filter = &input->filters[f];
+        report("\t%s %s leaves %llu %s, %llu %s\n", filter->option, filter->value,
+               static_cast<unsigned long long>(filter->regions), plural(filter->regions, "region", "regions"),
+               static_cast<unsigned long long>(filter->bytes), plural(filter->bytes, "byte", "bytes"));
+    }
+}
+
+const char *input_place(const input_t *input, const image_t *image, uint32_t first, uint32_t last, uint64_t at,
                         char (&text)[input_place_size])
 {
+    char from[32] = "";
+    if (input->moved != 0)
+        snprintf(from, sizeof from, " (from %08Xh)", uint32_t(at - input->moved));
     if (input->kind == INPUT_BINARY)
         snprintf(text, sizeof text, "'%.4096s'", input->path);
     else if (input->kind == INPUT_ELF && first == last)
@@ -197,5 +222,6 @@ const char *input_place(const input_t *input, const image_t *image, uint32_t fir
         snprintf(text, sizeof text, "'%.4096s' line %u", input->path, first);
     else
         snprintf(text, sizeof text, "'%.4096s' lines %u-%u", input->path, first, last);
+    strcat(text, from);
     return text;
 }

@@ -13,10 +13,26 @@
 // An IHEX file, S-records or an ELF file, told by its first bytes, or a raw
 // binary placed at an address.
 enum input_kind_t { INPUT_IHEX, INPUT_SREC, INPUT_ELF, INPUT_BINARY };
+// A filter written after an input: --crop keeps only its bytes in
+// [first, last], --exclude drops them, --offset moves every one of them by
+// `offset`. They apply in the order given. `regions` and `bytes` tell what
+// each one left.
+enum input_filter_kind_t { FILTER_CROP, FILTER_EXCLUDE, FILTER_OFFSET };
+struct input_filter_t {
+    input_filter_kind_t kind;
+    uint32_t first, last;
+    int64_t offset;
+    const char *option, *value; // as given, for messages
+    uint64_t regions, bytes;
+};
+
 struct input_t {
     const char *path;
-    input_kind_t kind; // INPUT_BINARY as given; IHEX or ELF once read
+    input_kind_t kind; // INPUT_BINARY as given; IHEX, S-records or ELF once read
     uint32_t address;  // of a binary's first byte
+    input_filter_t *filters;
+    int filter_count;
+    int64_t moved;     // what its --offset filters add up to
 };
 
 // The sections of the ELF inputs to take (-j), or to leave out (-R); with
@@ -45,6 +61,8 @@ enum input_failure_t {
     INPUT_BAD_LINE,   // `reason` at `line`
     INPUT_BAD_FILE,   // `reason` (an ELF file)
     INPUT_TOO_HIGH,   // a binary that ends beyond FFFFFFFFh
+    INPUT_MOVED_OUT,  // `reason`: a byte that a filter moves below 0 or past FFFFFFFFh
+    INPUT_NO_FORMAT,  // neither IHEX, S-records nor ELF: its first line begins with none of them
     INPUT_NO_MEMORY,
 };
 struct input_verdict_t {
@@ -75,6 +93,11 @@ bool input_read_elf(image_t *image, uint64_t offset, uint64_t size, const sectio
 bool input_read_binary(image_t *image, uint64_t offset, uint64_t size, uint32_t address, input_summary_t *summary,
                        input_verdict_t *verdict);
 
+// Applies the input's filters, in order, to the blocks it added to the image
+// from `first` on, and its --offset to its start address. False, with
+// *verdict telling why, when a byte would move below 0 or past FFFFFFFFh.
+bool input_filter(image_t *image, input_t *input, size_t first, input_summary_t *summary, input_verdict_t *verdict);
+
 // Keeps what is left of `file` in the image's store, whole: *offset and
 // *size say where.
 bool input_load(image_t *image, FILE *file, uint64_t *offset, uint64_t *size, input_verdict_t *verdict);
@@ -103,8 +126,9 @@ void input_report(const input_t *input, const input_summary_t *summary, const im
 
 // Where blocks lie in their input, from the place `first` to `last`:
 // "'app.hex' line 3", "'app.hex' lines 3-9", "'app.elf' section .text",
-// "'app.elf' sections .text-.data", or "'boot.bin'". Paths are cut at 4096
-// bytes and section names at 180.
-constexpr size_t input_place_size = 4096 + 2 * 180 + 64;
-const char *input_place(const input_t *input, const image_t *image, uint32_t first, uint32_t last,
+// "'app.elf' sections .text-.data", or "'boot.bin'"; for an input that its
+// filters moved, where the byte at `at` came from too: "'app.hex' line 3
+// (from 00000002h)". Paths are cut at 4096 bytes and section names at 180.
+constexpr size_t input_place_size = 4096 + 2 * 180 + 96;
+const char *input_place(const input_t *input, const image_t *image, uint32_t first, uint32_t last, uint64_t at,
                         char (&text)[input_place_size]);

@@ -28,7 +28,7 @@ static const char *describe_end(const image_piece_t *piece, bool lower, const im
         if (image_block_end(image_sorted(image, i)) > image_block_end(block))
             block = image_sorted(image, i);
     char place[input_place_size];
-    input_place(&inputs[image_input_of(image, block)], image, block->place, block->place, place);
+    input_place(&inputs[image_input_of(image, block)], image, block->place, block->place, at, place);
     snprintf(text, sizeof text, "%s (%s at %08Xh)", place, lower ? "ending" : "beginning", uint32_t(at));
     return text;
 }

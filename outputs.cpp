@@ -116,19 +116,20 @@ void outputs_write(const char *const *paths, int count, output_format_t otherwis
     for (int i = 0; i < count; i++) {
         report("Wrote '%s': ", paths[i]);
         if (formats[i] == FORMAT_IHEX) {
-            report("%u lines, %u data bytes, %s mode, ", writers[i].line_count, writers[i].data_byte_count,
+            report("%u %s, %u data %s, %s mode, ", writers[i].line_count, plural(writers[i].line_count, "line", "lines"),
+                   writers[i].data_byte_count, plural(writers[i].data_byte_count, "byte", "bytes"),
                    address_mode_name(settings->mode));
             report_start(settings);
         } else if (formats[i] == FORMAT_SREC) {
-            report("%u records, %llu data bytes, S%d, ", records[i], static_cast<unsigned long long>(sizes[i]),
-                   srec_record_type);
+            report("%u records, %llu data %s, S%d, ", records[i], static_cast<unsigned long long>(sizes[i]),
+                   plural(sizes[i], "byte", "bytes"), srec_record_type);
             report_start(settings);
         } else if (formats[i] == FORMAT_BINARY) {
-            report("%llu bytes", static_cast<unsigned long long>(sizes[i]));
+            report("%llu %s", static_cast<unsigned long long>(sizes[i]), plural(sizes[i], "byte", "bytes"));
             report(sizes[i] == 0 ? "\n" : " at %08Xh - %08Xh\n", view->pieces.items[0].address,
                    uint32_t(view->pieces.items[0].address + sizes[i] - 1));
         } else {
-            report("%u blocks, family ", records[i]);
+            report("%u %s, family ", records[i], plural(records[i], "block", "blocks"));
             if (settings->family_name != nullptr)
                 report("%s (%08Xh)\n", settings->family_name, settings->family);
             else

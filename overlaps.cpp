@@ -84,7 +84,8 @@ static const char *describe(const image_t *image, const input_t *inputs, const o
 {
     char sides[2][input_place_size];
     for (int side = 0; side < 2; side++)
-        input_place(&inputs[group->inputs[side]], image, group->places[side][0], group->places[side][1], sides[side]);
+        input_place(&inputs[group->inputs[side]], image, group->places[side][0], group->places[side][1], at,
+                    sides[side]);
     bool several = group->places[1][0] != group->places[1][1];
     snprintf(text, sizeof text, "%s overlap%s %s at %08Xh", sides[1], several ? "" : "s", sides[0], uint32_t(at));
     return text;

@@ -18,7 +18,8 @@ void slot_check_places(const slot_t *slot, const image_t *image, const input_t *
                 continue;
             char text[input_place_size], label[64];
             command_error("%s overlaps %s at %08Xh",
-                          input_place(&inputs[image_input_of(image, block)], image, block->place, block->place, text),
+                          input_place(&inputs[image_input_of(image, block)], image, block->place, block->place,
+                                      std::max(block->address, stamp->at), text),
                           slot_stamp_label(stamp, label), stamp->at);
         }
     }
@@ -113,9 +114,9 @@ static void compute(stamp_t *stamp, const image_view_t *view)
         stamp->value = end - stamp->first;
         if (stamp->value > mask) {
             char label[64];
-            command_error("the length %llu of %08Xh - %08Xh does not fit the %u bytes of %s at %08Xh",
+            command_error("the length %llu of %08Xh - %08Xh does not fit the %u %s of %s at %08Xh",
                           static_cast<unsigned long long>(stamp->value), stamp->first, stamp->last, stamp->width,
-                          slot_stamp_label(stamp, label), stamp->at);
+                          plural(stamp->width, "byte", "bytes"), slot_stamp_label(stamp, label), stamp->at);
         }
         break;
     case STAMP_CONST:
@@ -146,7 +147,7 @@ static void report_stamp(const stamp_t *stamp)
 static void lay_out_range(const slot_t *slot, size_t index, uint64_t lowest, const image_view_t *view)
 {
     stamp_t *stamp = &slot->stamps.items[index];
-    char label[64], other[64], phrase[96];
+    char label[64], other[64], phrase[96], hint[160];
     if (!stamp->range_given) {
         if (lowest >= stamp->at)
             command_error("nothing lies below %s at %08Xh to compute it over; %s names the bytes it covers",
@@ -159,10 +160,12 @@ static void lay_out_range(const slot_t *slot, size_t index, uint64_t lowest, con
                       stamp->last, static_cast<unsigned long long>(uint64_t(stamp->last) + 1 - stamp->first));
     uint64_t hole = image_view_hole(view, stamp->first, uint64_t(stamp->last) + 1);
     if (hole != uint64_t(stamp->last) + 1)
-        command_error("%s %08Xh - %08Xh has no data at %08Xh; --fill gives the gaps a value%s%s%s",
+        command_error("%s %08Xh - %08Xh has no data at %08Xh; --fill gives the gaps a value%s%s%s%s",
                       range_phrase(stamp, phrase), stamp->first, stamp->last, uint32_t(hole),
                       slot->fills.count != 0 ? ", " : "", slot->fills.count != 0 ? slot_range_option(stamp) : "",
-                      slot->fills.count != 0 ? " names the bytes it covers" : "");
+                      slot->fills.count != 0 ? " names the bytes it covers" : "",
+                      hole == stamp->last && stamp->range_given
+                          ? slot_last_included(slot_range_option(stamp), stamp->first, stamp->last, hint) : "");
     for (size_t later = index + 1; later < slot->stamps.count; later++) {
         const stamp_t *after = &slot->stamps.items[later];
         if (after->at <= stamp->last && uint64_t(after->at) + after->width > stamp->first)
@@ -187,8 +190,8 @@ void slot_build(slot_t *slot, image_view_t *view)
             fill_at = std::max(fill_at, data.end);
         }
         filled += add_fill(slot, view, fill_at, fill_end);
-        report("Fill: %08Xh - %08Xh with %02Xh, %llu bytes\n", fill->first, fill->last, slot->pad,
-               static_cast<unsigned long long>(filled));
+        report("Fill: %08Xh - %08Xh with %02Xh, %llu %s\n", fill->first, fill->last, slot->pad,
+               static_cast<unsigned long long>(filled), plural(filled, "byte", "bytes"));
         lowest = std::min<uint64_t>(lowest, fill->first);
     }
     for (stamp_t *stamp = slot->stamps.items; stamp < slot->stamps.items + slot->stamps.count; stamp++)

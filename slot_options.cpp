@@ -157,8 +157,9 @@ static void read_stamp(slot_t *slot, const char *value)
     if (stamp.kind == STAMP_CONST && !value_given)
         command_usage_error("a const stamp needs value=, the number it stores");
     if (stamp.kind == STAMP_CONST && stamp.width < 8 && stamp.value >> (8 * stamp.width) != 0)
-        command_usage_error("the value %llu does not fit the %u bytes of the const stamp at %08Xh",
-                            static_cast<unsigned long long>(stamp.value), stamp.width, stamp.at);
+        command_usage_error("the value %llu does not fit the %u %s of the const stamp at %08Xh",
+                            static_cast<unsigned long long>(stamp.value), stamp.width,
+                            plural(stamp.width, "byte", "bytes"), stamp.at);
     *grow_or_die(&slot->stamps) = stamp;
 }
 
@@ -224,6 +225,15 @@ const char *slot_range_option(const stamp_t *stamp)
     return stamp->crc_options ? "--crc-range" : "range=";
 }
 
+const char *slot_last_included(const char *option, uint32_t first, uint32_t last, char (&text)[160])
+{
+    text[0] = '\0';
+    if (last % 0x100 == 0 && last > first)
+        snprintf(text, sizeof text, "; LAST is included: %s 0x%08X:0x%08X (or 0x%08X+0x%X) ends before %08Xh", option,
+                 first, last - 1, first, last - first, last);
+    return text;
+}
+
 static void check_reach(const char *what, uint64_t last, ihex_address_mode_t mode)
 {
     if (last > address_mode_limit(mode))
@@ -241,7 +251,7 @@ static void take_fill_as_range(const slot_t *slot, stamp_t *stamp)
         uint64_t fill_end = uint64_t(fill->last) + 1;
         if (end <= fill->first || stamp->at > fill->last)
             continue;
-        char label[64];
+        char label[64], hint[160];
         if (end == fill_end && stamp->at > fill->first) {
             stamp->first = fill->first;
             stamp->last = stamp->at - 1;
@@ -250,11 +260,11 @@ static void take_fill_as_range(const slot_t *slot, stamp_t *stamp)
             stamp->last = fill->last;
         } else {
             bool whole = stamp->at <= fill->first && end >= fill_end;
-            command_usage_error("%s at %08Xh %s fill range %08Xh - %08Xh, %s; %s names the bytes it covers",
+            command_usage_error("%s at %08Xh %s fill range %08Xh - %08Xh, %s; %s names the bytes it covers%s",
                                 slot_stamp_label(stamp, label), stamp->at,
                                 whole ? "takes in the whole" : "lies inside the", fill->first, fill->last,
                                 whole ? "leaving it nothing to cover" : "at neither end of it",
-                                slot_range_option(stamp));
+                                slot_range_option(stamp), slot_last_included("--fill", fill->first, fill->last, hint));
         }
         stamp->range_given = true;
         return;
@@ -287,17 +297,20 @@ void slot_check_options(slot_t *slot, ihex_address_mode_t mode, bool pads_gaps)
     for (size_t i = 0; i < fills.count; i++) {
         check_reach("--fill", fills.items[i].last, mode);
         for (size_t j = 0; j < i; j++)
-            if (fills.items[i].first <= fills.items[j].last && fills.items[j].first <= fills.items[i].last)
-                command_usage_error("the fill ranges %08Xh - %08Xh and %08Xh - %08Xh overlap", fills.items[j].first,
-                                    fills.items[j].last, fills.items[i].first, fills.items[i].last);
+            if (fills.items[i].first <= fills.items[j].last && fills.items[j].first <= fills.items[i].last) {
+                char hint[160];
+                command_usage_error("the fill ranges %08Xh - %08Xh and %08Xh - %08Xh overlap%s", fills.items[j].first,
+                                    fills.items[j].last, fills.items[i].first, fills.items[i].last,
+                                    slot_last_included("--fill", fills.items[j].first, fills.items[j].last, hint));
+            }
     }
     for (size_t i = 0; i < slot->stamps.count; i++) {
         stamp_t *stamp = &slot->stamps.items[i];
         char label[64], other[64];
         uint64_t end = uint64_t(stamp->at) + stamp->width;
         if (end - 1 > 0xFFFFFFFF)
-            command_usage_error("the %u bytes of %s at %08Xh would pass FFFFFFFFh", stamp->width,
-                                slot_stamp_label(stamp, label), stamp->at);
+            command_usage_error("the %u %s of %s at %08Xh would pass FFFFFFFFh", stamp->width,
+                                plural(stamp->width, "byte", "bytes"), slot_stamp_label(stamp, label), stamp->at);
         check_reach(slot_stamp_label(stamp, label), end - 1, mode);
         for (size_t j = 0; j < i; j++) {
             const stamp_t *before = &slot->stamps.items[j];
@@ -310,9 +323,11 @@ void slot_check_options(slot_t *slot, ihex_address_mode_t mode, bool pads_gaps)
         if (!stamp->range_given || stamp->kind == STAMP_CONST)
             continue;
         check_reach(slot_range_option(stamp), stamp->last, mode);
+        char hint[160];
         if (stamp->at <= stamp->last && end > stamp->first)
-            command_usage_error("%s at %08Xh lies inside its own range %08Xh - %08Xh", slot_stamp_label(stamp, label),
-                                stamp->at, stamp->first, stamp->last);
+            command_usage_error("%s at %08Xh lies inside its own range %08Xh - %08Xh%s", slot_stamp_label(stamp, label),
+                                stamp->at, stamp->first, stamp->last,
+                                slot_last_included(slot_range_option(stamp), stamp->first, stamp->last, hint));
         if (stamp->kind == STAMP_STM32 && (uint64_t(stamp->last) + 1 - stamp->first) % 4 != 0)
             command_usage_error("STM32 computes over whole 32-bit words, and %08Xh - %08Xh holds %llu bytes",
                                 stamp->first, stamp->last,

@@ -116,7 +116,7 @@ static uint64_t read_input(const char *path, image_t *image, uint64_t *size)
     FILE *input = open_input(path, &file);
     if (input == nullptr)
         file_error("cannot open input file", path);
-    input_t source{path, INPUT_BINARY, 0};
+    input_t source{path, INPUT_BINARY, 0, nullptr, 0, 0};
     input_verdict_t verdict;
     uint64_t offset;
     if (!input_load(image, input, &offset, size, &verdict))
@@ -149,7 +149,9 @@ static void write_hex(const hex_options_t *options, image_t *image, uint64_t off
     if (!output_close(&output) || !output_commit(&output))
         file_error("cannot write output file", options->output_path);
     image_view_free(&view);
-    report("Wrote '%s': %u lines, %u data bytes", options->output_path, writer.line_count, writer.data_byte_count);
+    report("Wrote '%s': %u %s, %u data %s", options->output_path, writer.line_count,
+           plural(writer.line_count, "line", "lines"), writer.data_byte_count,
+           plural(writer.data_byte_count, "byte", "bytes"));
     if (size != 0)
         report(" at %08Xh - %08Xh", options->address, uint32_t(last));
     report(", %s mode\n", address_mode_name(options->mode));

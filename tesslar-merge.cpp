@@ -37,6 +37,8 @@ struct merge_options_t {
     bool info_only;
     int input_count;
     input_t *inputs;
+    input_filter_t *filters; // of every input, in the order given
+    int filter_count;
     section_choice_t sections;
     slot_t slot;
 };
@@ -95,13 +97,15 @@ const char command_usage_text[] =
 // Command line
 
 enum merge_option_t { OPTION_OVERLAP = 0x200, OPTION_START, OPTION_NO_START, OPTION_RECORD_BYTES, OPTION_MODE,
-                      OPTION_BINARY, OPTION_SREC_S3, OPTION_UF2_FAMILY, OPTION_HELP, OPTION_VERSION };
+                      OPTION_BINARY, OPTION_SREC_S3, OPTION_UF2_FAMILY, OPTION_CROP, OPTION_EXCLUDE, OPTION_OFFSET,
+                      OPTION_QUIET, OPTION_HELP, OPTION_VERSION };
 
 static void free_options(merge_options_t *options)
 {
     slot_free(&options->slot);
     free(options->outputs);
     free(options->inputs);
+    free(options->filters);
     free(options->sections.only);
     free(options->sections.removed);
 }
@@ -113,7 +117,29 @@ static input_t read_binary_input(char *value)
     if (at == nullptr || at == value)
         command_usage_error("invalid value for --binary: '%s'. Must be FILE@ADDRESS", value);
     *at = '\0';
-    return input_t{value, INPUT_BINARY, read_address("--binary", at + 1)};
+    return input_t{value, INPUT_BINARY, read_address("--binary", at + 1), nullptr, 0, 0};
+}
+
+// --crop, --exclude or --offset, for the input before it; an input's
+// filters lie one after another in options->filters.
+static void read_filter(merge_options_t *options, int option, char *value)
+{
+    const char *name = option == OPTION_CROP ? "--crop" : option == OPTION_EXCLUDE ? "--exclude" : "--offset";
+    if (options->input_count == 0)
+        command_usage_error("%s applies to the input before it, and none comes before it", name);
+    input_t *input = &options->inputs[options->input_count - 1];
+    if (input->filters == nullptr)
+        input->filters = options->filters + options->filter_count;
+    input_filter_t *filter = &input->filters[input->filter_count++];
+    options->filter_count++;
+    *filter = input_filter_t{FILTER_OFFSET, 0, 0, 0, name, value, 0, 0};
+    if (option == OPTION_OFFSET) {
+        bool negative = value[0] == '-';
+        filter->offset = int64_t(read_address(name, value + negative)) * (negative ? -1 : 1);
+    } else {
+        filter->kind = option == OPTION_CROP ? FILTER_CROP : FILTER_EXCLUDE;
+        read_range(name, value, &filter->first, &filter->last);
+    }
 }
 
 // The options that take one value, or none, and may be given once.
@@ -124,9 +150,10 @@ static const int single_options[] = {'i', 'O', OPTION_OVERLAP, OPTION_START, OPT
 static void read_command_line(int argc, char **argv, merge_options_t *options)
 {
     *options = merge_options_t{0, nullptr, FORMAT_NONE, false, nullptr, false, 0, OVERLAP_ERROR, false, 0, false, 0,
-                               IHEX_ADDRESS_MODE_LINEAR, false, 0, nullptr, {}, slot_t{}};
+                               IHEX_ADDRESS_MODE_LINEAR, false, 0, nullptr, nullptr, 0, {}, slot_t{}};
     options->outputs = static_cast<const char **>(allocate(argc * sizeof(char *)));
     options->inputs = static_cast<input_t *>(allocate(argc * sizeof(input_t)));
+    options->filters = static_cast<input_filter_t *>(allocate(argc * sizeof(input_filter_t)));
     section_choice_t *sections = &options->sections;
     sections->only = static_cast<const char **>(allocate(argc * sizeof(char *)));
     sections->removed = static_cast<const char **>(allocate(argc * sizeof(char *)));
@@ -140,17 +167,21 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
                                    {"mode", required_argument, nullptr, OPTION_MODE},
                                    {"srec-s3", no_argument, nullptr, OPTION_SREC_S3},
                                    {"uf2-family", required_argument, nullptr, OPTION_UF2_FAMILY},
+                                   {"crop", required_argument, nullptr, OPTION_CROP},
+                                   {"exclude", required_argument, nullptr, OPTION_EXCLUDE},
+                                   {"offset", required_argument, nullptr, OPTION_OFFSET},
+                                   {"quiet", no_argument, nullptr, OPTION_QUIET},
                                    {"help", no_argument, nullptr, OPTION_HELP},
                                    {"version", no_argument, nullptr, OPTION_VERSION},
                                    SLOT_OPTIONS,
                                    {nullptr, 0, nullptr, 0}};
     // "-": every input comes back in its place, as the value of option 1
     bool seen[0x300] = {};
-    for (int c; (c = getopt_long(argc, argv, "-:o:O:ij:R:", table, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, "-:o:O:ij:R:q", table, nullptr)) != -1;) {
         command_once(c, table, single_options, seen);
         switch (c) {
         case 1:
-            options->inputs[options->input_count++] = input_t{optarg, INPUT_IHEX, 0};
+            options->inputs[options->input_count++] = input_t{optarg, INPUT_IHEX, 0, nullptr, 0, 0};
             break;
         case OPTION_BINARY:
             options->inputs[options->input_count++] = read_binary_input(optarg);
@@ -170,6 +201,15 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             break;
         case OPTION_SREC_S3:
             options->force_s3 = true;
+            break;
+        case OPTION_CROP:
+        case OPTION_EXCLUDE:
+        case OPTION_OFFSET:
+            read_filter(options, c, optarg);
+            break;
+        case 'q':
+        case OPTION_QUIET:
+            report_discard();
             break;
         case OPTION_UF2_FAMILY:
             if (strcmp(optarg, "list") == 0) {
@@ -214,7 +254,7 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
         }
     }
     while (optind < argc) // after "--"
-        options->inputs[options->input_count++] = input_t{argv[optind++], INPUT_IHEX, 0};
+        options->inputs[options->input_count++] = input_t{argv[optind++], INPUT_IHEX, 0, nullptr, 0, 0};
 
     if (options->input_count == 0)
         command_usage_error("missing input file");
@@ -244,7 +284,9 @@ static void report_regions(const image_t *image)
     report("Data regions:\n");
     for (size_t i = 0; i < image->regions.count; i++) {
         const image_region_t *region = &image->regions.items[i];
-        report("\tRegion at %08Xh, %u bytes\n", region->address, uint32_t(region->end - region->address));
+        uint64_t size = region->end - region->address;
+        report("\tRegion at %08Xh, %llu %s\n", region->address, static_cast<unsigned long long>(size),
+               plural(size, "byte", "bytes"));
     }
     if (image->regions.count == 0)
         report("\tnone\n");

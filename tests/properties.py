@@ -71,14 +71,14 @@ def merge():
     for i, lines in enumerate(files):
         rng.shuffle(lines)
         open(f"in{i}.hex", "w").write("".join(lines) + ":00000001FF\n")
-    inputs, low, high = [f"in{i}.hex" for i in range(len(files))], min(image), max(image) + 1
+    inputs, low, high = [f"in{i}.hex" for i in range(len(files)) if files[i]], min(image), max(image) + 1
     slot, crc = [], rng.choice([None, "crc32-l-e", "crc32-b-e", "stm32-l-e"]) if high < 0xFFFFFF00 else None
     if crc:  # filled up to a CRC of the whole, srec_cat's the same from the inputs
         high += rng.randrange(0, 40) if crc[0] == "c" else (low - high) % 4 + 4 * rng.randrange(0, 10)
         # the fill ends with the CRC, which then covers the fill before it
         slot = ["--fill", f"{low}+{high + 4 - low}", "--crc", "CRC-32" if crc[0] == "c" else "STM32",
                 "--crc-endian", "big" if "-b-" in crc else "little", "--crc-at", str(high)]
-        run("srec_cat", "(", *[w for f, lines in zip(inputs, files) if lines for w in (f, "-intel")], ")", "-fill", "0xFF", str(low), str(high),
+        run("srec_cat", "(", *[w for f in inputs for w in (f, "-intel")], ")", "-fill", "0xFF", str(low), str(high),
             f"-{crc}", str(high), "-o", "ref.hex", "-intel")
     expected = bytes(image.get(a, 0xFF) for a in range(low, high))
     merged = run(*tool("tesslar-merge"), "--record-bytes", str(rng.randrange(1, 256)), *slot, "-o", "out.hex",
@@ -166,6 +166,38 @@ def stamps():  # each stamp of a random list against zlib, hashlib and arithmeti
     return ok, f"{len(data)} bytes at {base:#x}, {' '.join(options)}", made, made
 
 
+def filters():  # random --crop/--exclude/--offset chains on up to three inputs, against srec_cat's filters
+    ours, theirs, image = [], [], set()
+    for i in range(rng.randrange(1, 4)):  # each input in a 256 MiB band of its own, its data 0 to 2 KiB in
+        band, data = i << 28 | 1 << 27, rng.randbytes(rng.randrange(1, 2048))
+        lines = [record(0, 4, bytes([a >> 24, a >> 16 & 0xFF])) + record(a & 0xFFFF, 0, data[a - band:a - band + 32])
+                 for a in range(band, band + len(data), 32)]
+        rng.shuffle(lines)
+        open(f"in{i}.hex", "w").write("".join(lines) + ":00000001FF\n")
+        ours.append(f"in{i}.hex")
+        theirs.append(["(", f"in{i}.hex", "-intel"])
+        for _ in range(rng.randrange(4)):
+            kind, first = rng.choice(["crop", "exclude", "offset"]), band + rng.randrange(-64, 2100)
+            last = first + rng.randrange(600)
+            if kind == "offset":
+                n = rng.randrange(-4096, 4096)
+                ours += ["--offset", str(n)] if n >= 0 else ["--offset", f"-{-n}"]
+                theirs[-1] += ["-offset", str(n)]
+                band += n
+            else:
+                ours += [f"--{kind}", f"{first}:{last}"]
+                theirs[-1] += [f"-{kind}", str(first), str(last + 1)]
+        theirs[-1].append(")")
+    run("srec_cat", *sum(theirs, []), "-o", "ref.hex", "-intel")
+    made = run(*tool("tesslar-merge"), "-o", "out.hex", *ours)
+    # the same image when srec_cat writes both alike; an input left empty is refused, where srec_cat leaves nothing of it
+    images = [run("srec_cat", name, "-intel", "-o", "-", "-motorola").stdout for name in ("ref.hex", "out.hex")]
+    empty = [i for i, t in enumerate(theirs) if b"in%d.hex' holds no data" % i in made.stderr]
+    ok = made.returncode == 0 and images[0] == images[1] or empty != [] and run("srec_cat", *theirs[empty[0]][1:-1], "-o",
+                                                                               "-", "-motorola").stdout.count(b"\nS3") == 0
+    return ok, " ".join(ours), made, made
+
+
 def real_file(name):
     path = os.path.join(real, name)
     if name.endswith(".hex"):  # tesslar's image from address 0 ends with objcopy's from the lowest
@@ -184,7 +216,8 @@ def real_file(name):
 
 
 for check, names in ((round_trip, range(count)), (merge, range(count)), (overlaps, range(count)),
-                     (formats, range(count)), (stamps, range(count)), (real_file, sorted(os.listdir(real)))):
+                     (formats, range(count)), (stamps, range(count)), (filters, range(count)),
+                     (real_file, sorted(os.listdir(real)))):
     for n in names:
         for name in ("x.hex", "out.hex", "ref.hex", "y.bin", "z.bin", "y.uf2", "cat.srec", "ref/x.srec", "our/x.srec"):
             if os.path.exists(name):
@@ -198,5 +231,5 @@ for check, names in ((round_trip, range(count)), (merge, range(count)), (overlap
         if not ok:
             failures += 1
             print(f"FAIL {check.__name__} #{n}: {what}\n{first.stdout.decode()}{second.stdout.decode()}")
-print(f"{5 * count - failures} passed, {failures} failed")
+print(f"{6 * count - failures} passed, {failures} failed")
 sys.exit(1 if failures else 0)

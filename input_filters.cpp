@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: MIT
+// input_filters.cpp: an input's blocks cropped, cut and moved, as the
+// filters written after it on the command line say, in their order.
+#include "inputs.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+// The regions and bytes of the input's blocks, as -i tells them.
+static void count_left(const image_block_t *blocks, size_t count, input_filter_t *filter)
+{
+    image_block_t *sorted = static_cast<image_block_t *>(malloc(std::max<size_t>(1, count) * sizeof(image_block_t)));
+    filter->regions = filter->bytes = 0;
+    if (sorted == nullptr)
+        return;
+    std::copy(blocks, blocks + count, sorted);
+    std::sort(sorted, sorted + count, [](const image_block_t &a, const image_block_t &b) { return a.address < b.address; });
+    uint64_t end = 0;
+    for (size_t i = 0; i < count; i++) {
+        uint64_t first = std::max<uint64_t>(sorted[i].address, end);
+        filter->regions += i == 0 || sorted[i].address > end;
+        filter->bytes += image_block_end(&sorted[i]) > first ? image_block_end(&sorted[i]) - first : 0;
+        end = std::max(end, image_block_end(&sorted[i]));
+    }
+    free(sorted);
+}
+
+// Adds what is left of `block` in [first, end) to `kept`.
+static bool keep_part(growing_t<image_block_t> *kept, const image_block_t *block, uint64_t first, uint64_t end)
+{
+    first = std::max<uint64_t>(first, block->address);
+    end = std::min(end, image_block_end(block));
+    if (first >= end)
+        return true;
+    image_block_t *part = grow(kept, 1);
+    if (part != nullptr)
+        *part = {uint32_t(first), block->place, block->offset + (first - block->address), end - first};
+    return part != nullptr;
+}
+
+bool input_filter(image_t *image, input_t *input, size_t first, input_summary_t *summary, input_verdict_t *verdict)
+{
+    for (int f = 0; f < input->filter_count; f++) {
+        input_filter_t *filter = &input->filters[f];
+        image_block_t *blocks = image->blocks.items + first;
+        size_t count = image->blocks.count - first;
+        if (filter->kind == FILTER_OFFSET) {
+            for (size_t i = 0; i < count; i++) {
+                int64_t from = blocks[i].address, to = from + filter->offset;
+                if (to >= 0 && uint64_t(to) + blocks[i].size <= (uint64_t(1) << 32)) {
+                    blocks[i].address = uint32_t(to);
+                    continue;
+                }
+                char place[input_place_size];
+                // the first byte that goes below 0, or past FFFFFFFFh
+                uint64_t at = to < 0 ? uint64_t(from) : std::max<uint64_t>(from, (int64_t(1) << 32) - filter->offset);
+                input_place(input, image, blocks[i].place, blocks[i].place, at, place);
+                verdict->failure = INPUT_MOVED_OUT;
+                snprintf(verdict->reason, sizeof verdict->reason, "%s %s moves %.100s from %08Xh %s",
+                         filter->option, filter->value, place, uint32_t(at), to < 0 ? "below 0" : "past FFFFFFFFh");
+                return false;
+            }
+            input->moved += filter->offset;
+            summary->start_address = uint32_t(summary->start_address + filter->offset);
+        } else {
+            growing_t<image_block_t> kept;
+            bool crop = filter->kind == FILTER_CROP;
+            uint64_t last = uint64_t(filter->last) + 1;
+            for (size_t i = 0; i < count; i++)
+                if (!(crop ? keep_part(&kept, &blocks[i], filter->first, last)
+                           : keep_part(&kept, &blocks[i], 0, filter->first) &&
+                                 keep_part(&kept, &blocks[i], last, uint64_t(1) << 32))) {
+                    free(kept.items);
+                    verdict->failure = INPUT_NO_MEMORY;
+                    return false;
+                }
+            image->blocks.count = first;
+            image_block_t *room = kept.count == 0 ? nullptr : grow(&image->blocks, kept.count);
+            if (room != nullptr)
+                std::copy(kept.items, kept.items + kept.count, room);
+            free(kept.items);
+            if (room == nullptr && kept.count != 0) {
+                verdict->failure = INPUT_NO_MEMORY;
+                return false;
+            }
+        }
+        count_left(image->blocks.items + first, image->blocks.count - first, filter);
+    }
+    return true;
+}
