@@ -1,11 +1,36 @@
 // SPDX-License-Identifier: MIT
 // input_filters.cpp: an input's blocks cropped, cut and moved, as the
-// filters written after it on the command line say, in their order.
+// filters written after it on the command line say, in their order; and the
+// options that give the filters and the binary inputs.
 #include "inputs.h"
+
+#include "command.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+input_t input_binary_read(char *value)
+{
+    char *at = strrchr(value, '@');
+    if (at == nullptr || at == value)
+        command_usage_error("invalid value for --binary: '%s'. Must be FILE@ADDRESS", value);
+    *at = '\0';
+    return input_t{value, INPUT_BINARY, read_address("--binary", at + 1), nullptr, 0, 0};
+}
+
+void input_filter_read(input_filter_t *filter, const char *name, const char *value)
+{
+    *filter = input_filter_t{FILTER_OFFSET, 0, 0, 0, name, value, 0, 0};
+    if (strcmp(name, "--offset") == 0) {
+        bool negative = value[0] == '-';
+        filter->offset = int64_t(read_address(name, value + negative)) * (negative ? -1 : 1);
+    } else {
+        filter->kind = strcmp(name, "--crop") == 0 ? FILTER_CROP : FILTER_EXCLUDE;
+        read_range(name, value, &filter->first, &filter->last);
+    }
+}
 
 // The regions and bytes of the input's blocks, as -i tells them.
 static void count_left(const image_block_t *blocks, size_t count, input_filter_t *filter)

@@ -93,6 +93,14 @@ bool input_read_elf(image_t *image, uint64_t offset, uint64_t size, const sectio
 bool input_read_binary(image_t *image, uint64_t offset, uint64_t size, uint32_t address, input_summary_t *summary,
                        input_verdict_t *verdict);
 
+// --binary's "FILE@ADDRESS", the address after the last "@" (the file's
+// name ends there); a bad value is a usage error.
+input_t input_binary_read(char *value);
+
+// A filter's value as --crop, --exclude (a range) or --offset ([-]N) gives
+// it; `name` is the option's. A bad value is a usage error.
+void input_filter_read(input_filter_t *filter, const char *name, const char *value);
+
 // Applies the input's filters, in order, to the blocks it added to the image
 // from `first` on, and its --offset to its start address. False, with
 // *verdict telling why, when a byte would move below 0 or past FFFFFFFFh.

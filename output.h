@@ -131,6 +131,11 @@ struct output_settings_t {
     const char *start_from;    // the input that gave the start address, or null
 };
 
+// The command line's checks of the outputs: a UF2 output needs a family.
+// *ihex and *binary tell whether an output is IHEX, or a binary.
+void outputs_check(const char *const *paths, int count, output_format_t otherwise, bool family_given, bool *ihex,
+                   bool *binary);
+
 /*
  * Writes the view to each output in its format, each whole or none of them:
  * first the checks each format needs (what an IHEX mode reaches, how many

@@ -37,6 +37,20 @@ output_format_t output_format_of(const char *path, output_format_t otherwise)
     return otherwise != FORMAT_NONE ? otherwise : FORMAT_IHEX;
 }
 
+void outputs_check(const char *const *paths, int count, output_format_t otherwise, bool family_given, bool *ihex,
+                   bool *binary)
+{
+    *ihex = *binary = false;
+    for (int i = 0; i < count; i++) {
+        output_format_t format = output_format_of(paths[i], otherwise);
+        *ihex = *ihex || format == FORMAT_IHEX;
+        *binary = *binary || format == FORMAT_BINARY;
+        if (format == FORMAT_UF2 && !family_given)
+            command_usage_error("the UF2 output '%s' needs --uf2-family: RP2040, NRF52840, SAMD51...; "
+                                "'%s --uf2-family list' lists every one", paths[i], command_name);
+    }
+}
+
 static void report_start(const output_settings_t *settings)
 {
     if (settings->start_present)

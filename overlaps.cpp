@@ -126,6 +126,15 @@ void overlaps_resolve(const image_t *image, const input_t *inputs, overlap_polic
 
 void overlaps_report(const image_t *image, const input_t *inputs)
 {
+    report("Data regions:\n");
+    for (size_t i = 0; i < image->regions.count; i++) {
+        const image_region_t *region = &image->regions.items[i];
+        uint64_t size = region->end - region->address;
+        report("\tRegion at %08Xh, %llu %s\n", region->address, static_cast<unsigned long long>(size),
+               plural(size, "byte", "bytes"));
+    }
+    if (image->regions.count == 0)
+        report("\tnone\n");
     report("Overlaps:\n");
     char text[overlap_text_size];
     overlap_group_t group;

@@ -24,5 +24,6 @@ const image_overlap_t *overlaps_refused(const image_t *image, overlap_policy_t p
 // of overlaps of the same two inputs is a warning.
 void overlaps_resolve(const image_t *image, const input_t *inputs, overlap_policy_t policy);
 
-// The report of -i: every run of overlaps, and whether its bytes agree.
+// The report of -i: the merged regions, every run of overlaps, and whether
+// its bytes agree.
 void overlaps_report(const image_t *image, const input_t *inputs);

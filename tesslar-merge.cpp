@@ -12,7 +12,6 @@
 #include "platform.h"
 #include "slot.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +56,9 @@ const char command_usage_text[] =
     "  -O FORMAT                  ihex (the default), srec, binary or uf2: the\n"
     "                             format of an output whose name says none\n"
     "      --binary FILE@ADDRESS  a raw binary file, its first byte at ADDRESS\n"
+    "      --crop RANGE           after an input: keep only its bytes in RANGE\n"
+    "      --exclude RANGE        after an input: leave its bytes in RANGE out\n"
+    "      --offset [-]N          after an input: move its bytes by N\n"
     "  -j, --only-section NAME    take only these sections of the ELF inputs\n"
     "  -R, --remove-section NAME  leave these sections of the ELF inputs out\n"
     "      --overlap POLICY       a byte given twice: error (the default), same,\n"
@@ -86,6 +88,7 @@ const char command_usage_text[] =
     "      --crc-endian ORDER     little (the default) or big\n"
     "  -i                         report the inputs, the merged regions and every\n"
     "                             overlap; write nothing\n"
+    "  -q, --quiet                print nothing on success\n"
     "      --help                 print this text and exit\n"
     "      --version              print the name and version and exit\n"
     "\n"
@@ -110,16 +113,6 @@ static void free_options(merge_options_t *options)
     free(options->sections.removed);
 }
 
-// "FILE@ADDRESS", the address after the last "@".
-static input_t read_binary_input(char *value)
-{
-    char *at = strrchr(value, '@');
-    if (at == nullptr || at == value)
-        command_usage_error("invalid value for --binary: '%s'. Must be FILE@ADDRESS", value);
-    *at = '\0';
-    return input_t{value, INPUT_BINARY, read_address("--binary", at + 1), nullptr, 0, 0};
-}
-
 // --crop, --exclude or --offset, for the input before it; an input's
 // filters lie one after another in options->filters.
 static void read_filter(merge_options_t *options, int option, char *value)
@@ -130,16 +123,8 @@ static void read_filter(merge_options_t *options, int option, char *value)
     input_t *input = &options->inputs[options->input_count - 1];
     if (input->filters == nullptr)
         input->filters = options->filters + options->filter_count;
-    input_filter_t *filter = &input->filters[input->filter_count++];
+    input_filter_read(&input->filters[input->filter_count++], name, value);
     options->filter_count++;
-    *filter = input_filter_t{FILTER_OFFSET, 0, 0, 0, name, value, 0, 0};
-    if (option == OPTION_OFFSET) {
-        bool negative = value[0] == '-';
-        filter->offset = int64_t(read_address(name, value + negative)) * (negative ? -1 : 1);
-    } else {
-        filter->kind = option == OPTION_CROP ? FILTER_CROP : FILTER_EXCLUDE;
-        read_range(name, value, &filter->first, &filter->last);
-    }
 }
 
 // The options that take one value, or none, and may be given once.
@@ -184,7 +169,7 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             options->inputs[options->input_count++] = input_t{optarg, INPUT_IHEX, 0, nullptr, 0, 0};
             break;
         case OPTION_BINARY:
-            options->inputs[options->input_count++] = read_binary_input(optarg);
+            options->inputs[options->input_count++] = input_binary_read(optarg);
             break;
         case 'j':
             sections->only[sections->only_count++] = optarg;
@@ -262,15 +247,8 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
         command_usage_error("missing output file: -o names it");
     if (options->start_given && options->no_start)
         command_usage_error("--start and --no-start exclude each other");
-    bool ihex = false, binary = false;
-    for (int i = 0; i < options->output_count; i++) {
-        output_format_t format = output_format_of(options->outputs[i], options->format);
-        ihex = ihex || format == FORMAT_IHEX;
-        binary = binary || format == FORMAT_BINARY;
-        if (format == FORMAT_UF2 && !options->family_given)
-            command_usage_error("the UF2 output '%s' needs --uf2-family: RP2040, NRF52840, SAMD51...; "
-                                "'%s --uf2-family list' lists every one", options->outputs[i], command_name);
-    }
+    bool ihex, binary;
+    outputs_check(options->outputs, options->output_count, options->format, options->family_given, &ihex, &binary);
     if (options->start_given && ihex)
         check_start_address(options->mode, options->start_address);
     slot_check_options(&options->slot, ihex ? options->mode : IHEX_ADDRESS_MODE_LINEAR, binary);
@@ -278,19 +256,6 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
 
 // ---------------------------------------------------------------------------
 // The pipeline
-
-static void report_regions(const image_t *image)
-{
-    report("Data regions:\n");
-    for (size_t i = 0; i < image->regions.count; i++) {
-        const image_region_t *region = &image->regions.items[i];
-        uint64_t size = region->end - region->address;
-        report("\tRegion at %08Xh, %llu %s\n", region->address, static_cast<unsigned long long>(size),
-               plural(size, "byte", "bytes"));
-    }
-    if (image->regions.count == 0)
-        report("\tnone\n");
-}
 
 int main(int argc, char **argv)
 {
@@ -321,7 +286,6 @@ int main(int argc, char **argv)
         command_error("cannot allocate memory");
     slot_t *slot = &options.slot;
     if (options.info_only) {
-        report_regions(&image);
         overlaps_report(&image, options.inputs);
     } else {
         overlaps_resolve(&image, options.inputs, options.overlap);
