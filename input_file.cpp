@@ -64,25 +64,3 @@ bool ihex_text_next(ihex_text_t *text, uint8_t *data, uint32_t *address, uint32_
     }
     return false;
 }
-
-const char *reader_message(int result)
-{
-    switch (result) {
-    case IHEX_RESULT_EXTRA_CHARACTERS:
-        return "extra characters";
-    case IHEX_RESULT_INVALID_START_CODE:
-        return "invalid start code";
-    case IHEX_RESULT_INVALID_LINE:
-        return "invalid IHEX line";
-    case IHEX_RESULT_INVALID_RECORD:
-        return "invalid record";
-    case IHEX_RESULT_CHECKSUM_MISMATCH:
-        return "checksum mismatch";
-    case IHEX_RESULT_DUPLICATE_START_ADDRESS:
-        return "duplicate start address record";
-    case IHEX_RESULT_ADDRESS_OUT_OF_RANGE:
-        return "address out of range";
-    default:
-        return "unknown error";
-    }
-}

@@ -40,5 +40,3 @@ void ihex_text_begin(ihex_text_t *text, FILE *file, char *line);
 // too, which ferror(file) tells.
 bool ihex_text_next(ihex_text_t *text, uint8_t *data, uint32_t *address, uint32_t *length);
 
-// The converter's message for a reader result or IHEX_RESULT_ADDRESS_OUT_OF_RANGE.
-const char *reader_message(int result);

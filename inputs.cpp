@@ -128,7 +128,7 @@ void input_fail(const input_t *input, const input_verdict_t *verdict)
     case INPUT_NOT_READ:
         file_error("cannot read input file", input->path);
     case INPUT_BAD_RECORD:
-        command_error("%s at line %u of '%s'", reader_message(verdict->result), verdict->line, input->path);
+        command_error("%s at line %u of '%s'", ihex_result_text(verdict->result), verdict->line, input->path);
     case INPUT_BAD_LINE:
         command_error("%s at line %u of '%s'", verdict->reason, verdict->line, input->path);
     case INPUT_BAD_FILE:

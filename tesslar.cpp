@@ -173,7 +173,7 @@ static bool keep_record(const conversion_options_t *options, const ihex_text_t *
     if (length == 0)
         return true;
     if (uint64_t(address) + length > (uint64_t(1) << 32))
-        fatal_error(text->line_number, "%s", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE));
+        fatal_error(text->line_number, "%s", ihex_result_text(IHEX_RESULT_ADDRESS_OUT_OF_RANGE));
     if (address + length - 1 > top_address)
         length = top_address - address + 1;
 
@@ -203,7 +203,7 @@ static void read_input(const conversion_options_t *options, ihex_text_t *input, 
            keep_record(options, input, sections, address, length, data)) {
     }
     if (input->error != IHEX_RESULT_OK)
-        fatal_error(input->line_number, "%s", reader_message(input->error));
+        fatal_error(input->line_number, "%s", ihex_result_text(input->error));
     if (input->end_of_file_seen) {
         printf("\nEnd-of-file record detected at line %u", input->line_number);
         if (input->extra_data)
@@ -302,7 +302,7 @@ static void write_image(const conversion_options_t *options, data_section_t *reg
 
     uint64_t image_size = subtract ? image_end - offset : image_end + offset;
     if (image_end > UINT32_MAX || image_size > UINT32_MAX)
-        fatal_error(0, "%s", reader_message(IHEX_RESULT_ADDRESS_OUT_OF_RANGE));
+        fatal_error(0, "%s", ihex_result_text(IHEX_RESULT_ADDRESS_OUT_OF_RANGE));
 
     fflush(stdout);
     uint64_t rounded_size = (image_size + 3) & ~uint64_t(3);

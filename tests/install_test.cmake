@@ -16,7 +16,7 @@ foreach(step
         "${CMAKE_COMMAND};-S;${SOURCE_DIR}/tests/consumer;-B;${WORK_DIR}/cmake;-DCMAKE_PREFIX_PATH=${prefix};-DEXAMPLE_DIR=${example};-DCMAKE_EXE_LINKER_FLAGS=${flags}"
         "${CMAKE_COMMAND};--build;${WORK_DIR}/cmake"
         "sh;-c;gcc -std=c99 -pedantic -Wall -Wextra -Werror ${flags} -o ${WORK_DIR}/gcc ${example}/loader.c ${example}/host.c $(PKG_CONFIG_PATH=${prefix}/lib/pkgconfig pkg-config --cflags --libs quillkit)"
-        "${prefix}/bin/tesslar-merge;--fill;0x08000000+0x1000;--crc;CRC-32;--crc-at;0x08000FFC;-o;${WORK_DIR}/slot.hex;${SOURCE_DIR}/examples/blinky.hex"
+        "${prefix}/bin/tesslar-merge;--fill;0x08000000+0x1000;--stamp;sha256@0x08000FDC,range=0x08000000:0x08000FDB;--crc;CRC-32;--crc-at;0x08000FFC;-o;${WORK_DIR}/slot.hex;${SOURCE_DIR}/examples/blinky.hex"
         "${WORK_DIR}/cmake/consumer;0x08000000;0x08000FFF;${WORK_DIR}/slot.hex;${WORK_DIR}/slot.bin"
         "${WORK_DIR}/gcc;0x08000000;0x08000FFF;${WORK_DIR}/slot.hex;${WORK_DIR}/slot.bin"
         "test;-f;${prefix}/share/man/man1/tesslar-merge.1.gz;-a;-f;${prefix}/share/bash-completion/completions/tesslar-hex;-a;-f;${prefix}/share/doc/tesslar/copyright")

@@ -103,6 +103,7 @@ TEST(Table, ReadRecords)
                 result = ihex_parse_line(&reader, line.data(), &address, &length, null_data ? nullptr : data);
         }
         EXPECT_EQ(result, std::stoi(row[i + 1].text));
+        EXPECT_NE(std::string(ihex_result_text(result)), ihex_result_text(2)) << "every result has words of its own";
         EXPECT_EQ(reader.record_count, lines);
         std::map<std::string, uint32_t> got{{"address", address}, {"length", length},
             {"bytes", reader.data_byte_count}, {"base", reader.base_address},

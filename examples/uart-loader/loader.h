@@ -5,8 +5,8 @@
 #ifndef LOADER_H
 #define LOADER_H
 
-#include "ihex.h"
-#include "quillkit.h"
+#include <quillkit/ihex.h>
+#include <quillkit/quillkit.h>
 
 #include <stdint.h>
 

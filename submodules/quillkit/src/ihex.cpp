@@ -430,3 +430,29 @@ int ihex_line_buffer_feed(ihex_line_buffer_t *buffer, const char *chunk, uint32_
     }
     return result;
 }
+
+const char *ihex_result_text(int result)
+{
+    switch (result) {
+    case IHEX_RESULT_OK:
+        return "ok";
+    case IHEX_RESULT_EOF:
+        return "end-of-file record";
+    case IHEX_RESULT_EXTRA_CHARACTERS:
+        return "extra characters";
+    case IHEX_RESULT_INVALID_START_CODE:
+        return "invalid start code";
+    case IHEX_RESULT_INVALID_LINE:
+        return "invalid IHEX line";
+    case IHEX_RESULT_INVALID_RECORD:
+        return "invalid record";
+    case IHEX_RESULT_CHECKSUM_MISMATCH:
+        return "checksum mismatch";
+    case IHEX_RESULT_DUPLICATE_START_ADDRESS:
+        return "duplicate start address record";
+    case IHEX_RESULT_ADDRESS_OUT_OF_RANGE:
+        return "address out of range";
+    default:
+        return "unknown error";
+    }
+}

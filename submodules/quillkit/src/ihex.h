@@ -73,6 +73,12 @@ enum {
     IHEX_RESULT_ADDRESS_OUT_OF_RANGE = 9,
 };
 
+// A short English message for a result, as a bootloader may print or send
+// back: "checksum mismatch", "invalid start code"... ("ok" and "end-of-file
+// record" for 0 and 1, "unknown error" for any other value). The text is a
+// constant of the library; nothing is allocated.
+const char *ihex_result_text(int result);
+
 /*
  * The reader's state, owned by the caller: one per input, prepared by
  * ihex_reader_init and advanced by every ihex_parse_line call.
