@@ -92,7 +92,11 @@ void platform_arguments(int *argc, char ***argv)
     if (*argv == nullptr)
         abort();
     LocalFree(wide);
+    // The console shows UTF-8 while the command runs, and what it showed
+    // before once it ends.
+    static UINT previous_code_page = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
+    atexit([] { SetConsoleOutputCP(previous_code_page); });
     // Errors and warnings end with LF alone, as elsewhere, also in a log;
     // the console shows them alike.
     _setmode(_fileno(stderr), _O_BINARY);

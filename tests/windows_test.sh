@@ -36,6 +36,10 @@ for command in tesslar tesslar-hex tesslar-merge; do # Windows' own DLLs only
     x86_64-w64-mingw32-objdump -p "$build/$command.exe" | grep "DLL Name" | grep -viE "(kernel32|msvcrt|shell32)\.dll" &&
         fail "$command needs a DLL that Windows does not have"
 done
+# the zip: one folder, and texts with CR LF line ends
+(cd "$build" && cpack -G ZIP >/dev/null) && zip=$(ls "$build"/tesslar-*-win64.zip) || fail "no zip"
+[ "$(unzip -Z1 "$zip" | cut -d/ -f1 | sort -u)" = "$(basename "$zip" .zip)" ] || fail "the zip is not one folder"
+[ "$(unzip -p "$zip" '*/LICENSE' | grep -c $'\r$')" = "$(unzip -p "$zip" '*/LICENSE' | wc -l)" ] || fail "LF in LICENSE"
 for command in tesslar-hex tesslar-merge; do
     "$wine" "$build/$command.exe" --help | tr -d '\r' > help.txt
     grep -qF "$(cat help.txt)" "$readme" || fail "the README does not hold the usage of $command"
