@@ -76,7 +76,9 @@ def run_case(case, v, program, wrapper):
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (int(case.get("fsize", 1 << 28)),) * 2)
 
-        status = int(case.get("exit", "0"))
+        # a case that expects an error expects status 1, unless it says otherwise
+        said = b"".join(v(case.get(key, "empty")) for key in ("err", "out", "tail"))
+        status = int(case.get("exit", 1 if b"ERROR: " in said else 0))
         if wrapper == ["valgrind"]:  # successful runs must free every block too
             wrapper = ["valgrind", "-q", "--error-exitcode=99"] + (["--leak-check=no"] if status else
                        ["--leak-check=full", "--show-leak-kinds=all", "--errors-for-leak-kinds=all"])
