@@ -34,13 +34,24 @@ def record(address, kind, data):
     return ":%s%02X\n" % (fields.hex().upper(), -sum(fields) & 0xFF)
 
 
-def records(at, data):  # `data` from `at` on in records of 32 bytes, each after its 04 record
-    return [record(0, 4, bytes([a >> 24, a >> 16 & 0xFF])) + record(a & 0xFFFF, 0, data[a - at:a - at + 32])
-            for a in range(at, at + len(data), 32)]
+def records(at, data, n=32):  # `data` from `at` on in records of n bytes, each after its 04 record
+    return [record(0, 4, (a >> 16).to_bytes(2, "big")) + record(a & 0xFFFF, 0, data[a - at:a - at + n])
+            for a in range(at, at + len(data), n)]
 
 
 def write_hex(name, lines):
     open(name, "w").write("".join(lines) + ":00000001FF\n")
+
+
+def regions(at, count, size, gap, n=32):  # `count` runs of random bytes: their records and byte map
+    image, lines = {}, []
+    for _ in range(count):
+        at += gap()
+        data = rng.randbytes(size())
+        lines += records(at, data, n)
+        image.update(zip(range(at, at + len(data)), data))
+        at += len(data)
+    return image, lines
 
 
 def round_trip():
@@ -68,14 +79,8 @@ def round_trip():
 
 
 def merge():  # records dealt out to inputs, merged, filled and stamped as srec_cat does it
-    image, lines, at = {}, [], rng.choice([0, R(1 << 20), R(1 << 32) & ~0xFFFFF])
-    for _ in range(R(1, 6)):  # regions with gaps between them
-        at += rng.choice([0, 1, R(1, 70000)])
-        for _ in range(R(1, 40)):  # records that touch
-            data = rng.randbytes(R(1, 256))
-            lines.append(record(0, 4, bytes([at >> 24, at >> 16 & 0xFF])) + record(at & 0xFFFF, 0, data))
-            image.update((at + i, b) for i, b in enumerate(data))
-            at += len(data)
+    gap = lambda: rng.choice([0] * 20 + [1, R(1, 70000)])  # records that touch, or gaps between them
+    image, lines = regions(rng.choice([0, R(1 << 20), R(1 << 32) & ~0xFFFFF]), R(1, 100), lambda: R(1, 256), gap, 256)
     files, inputs = [[] for _ in range(R(1, 6))], []
     for line in lines:
         rng.choice(files).append(line)
@@ -122,12 +127,8 @@ def overlaps():  # tesslar keeps the highest start's byte (of equal starts, the 
 
 
 def formats():  # S-records as objcopy's and read back from srec_cat's; a binary; UF2 through our decoder
-    image, lines, at = {}, [], rng.choice([0, R(1 << 16), R(1 << 24), R(1 << 31)])
-    for _ in range(R(1, 4)):
-        data, at = rng.randbytes(R(1, 600)), at + R(1, 5000)
-        lines += records(at, data)
-        image.update((at + i, b) for i, b in enumerate(data))
-        at += len(data)
+    image, lines = regions(rng.choice([0, R(1 << 16), R(1 << 24), R(1 << 31)]), R(1, 4), lambda: R(1, 600),
+                           lambda: R(1, 5000))
     write_hex("x.hex", lines)
     low, high, n = min(image), max(image) + 1, rng.choice([1, 16, 32, R(1, 251)])
     run("srec_cat", "x.hex", "-intel", "-o", "cat.srec", "-motorola")  # objcopy -I ihex cuts at 04 records
@@ -215,35 +216,29 @@ def filters():  # random --crop/--exclude/--offset chains on up to three inputs,
 
 
 def real_file(name):
-    path = os.path.join(real, name)
+    path, ok = os.path.join(real, name), name.endswith((".hex", ".elf"))
     if name.endswith(".hex"):  # tesslar's image from address 0 ends with objcopy's from the lowest
-        tool("tesslar", path, "y.bin")
+        made = tool("tesslar", path, "y.bin")
         run("objcopy", "-I", "ihex", "-O", "binary", "--gap-fill", "0xFF", path, "z.bin")
         ours, theirs = read("y.bin"), read("z.bin")
-        return ours.endswith(theirs) and set(ours[:len(ours) - len(theirs)]) <= {0xFF} and len(theirs) > 0
-    for select in ([], ["-R", ".config", "-R", ".eh_frame"], ["-j", ".text", "-j", ".data", "-j", ".tdata"]):
+        ok = ours.endswith(theirs) and set(ours[:len(ours) - len(theirs)]) <= {0xFF} and len(theirs) > 0
+    for select in ([], ["-R", ".config", "-R", ".eh_frame"], ["-j", ".text", "-j", ".data", "-j", ".tdata"]) * name.endswith(".elf"):
         run("objcopy", "-O", "ihex", *select, path, "ref.hex")
-        tool("tesslar-merge", *select, "-o", "out.hex", path)
-        for made in ("ref", "out"):  # srec_cat writes both images, start address included, alike
-            run("srec_cat", made + ".hex", "-intel", "-o", made + ".s19", "-motorola")
-        if read("ref.s19") != read("out.s19") or not read("ref.s19"):
-            return False
-    return name.endswith(".elf")
+        made = tool("tesslar-merge", *select, "-o", "out.hex", path)
+        for x in ("ref", "out"):  # srec_cat writes both images, start address included, alike
+            run("srec_cat", x + ".hex", "-intel", "-o", x + ".s19", "-motorola")
+        ok = ok and read("ref.s19") == read("out.s19") != b""
+    return ok, name, made, made
 
 
 properties = (round_trip, merge, overlaps, formats, stamps, filters)
-for check, names in [(p, range(count)) for p in properties] + [(real_file, sorted(os.listdir(real)))]:
-    for n in names:
-        for name in os.listdir():  # a clean folder for each case
-            shutil.rmtree(name) if os.path.isdir(name) else os.remove(name)
-        if check == real_file:
-            if not n.endswith(".md") and not real_file(n):
-                failures += 1
-                print(f"FAIL {n}")
-            continue
-        ok, what, first, second = check()
-        if not ok:
-            failures += 1
-            print(f"FAIL {check.__name__} #{n}: {what}\n{first.stdout.decode()}{second.stdout.decode()}")
-print(f"{len(properties) * count - failures} passed, {failures} failed")
+files = [f for f in sorted(os.listdir(real)) if not f.endswith(".md")]
+for check, n in [(p, n) for p in properties for n in range(count)] + [(real_file, f) for f in files]:
+    for name in os.listdir():  # a clean folder for each case
+        shutil.rmtree(name) if os.path.isdir(name) else os.remove(name)
+    ok, what, first, second = check(n) if check == real_file else check()
+    if not ok:
+        failures += 1
+        print(f"FAIL {check.__name__} {n}: {what}\n{first.stdout.decode()}{second.stdout.decode()}")
+print(f"{len(properties) * count + len(files) - failures} passed, {failures} failed")
 sys.exit(1 if failures else 0)

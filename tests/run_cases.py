@@ -10,11 +10,10 @@ import ast, os, random, re, resource, shlex, shutil, signal, subprocess, sys, te
 def parse(path):
     logical, defines, cases = [], {}, []
     for number, line in enumerate(open(path, encoding="utf-8"), 1):
-        if line.strip() and not line.startswith("#"):
-            if line[0].isspace():
-                logical[-1][1] += " " + line.strip()
-            else:
-                logical.append([number, line.strip()])
+        if line[0].isspace() and line.strip():
+            logical[-1][1] += " " + line.strip()
+        elif line.strip() and not line.startswith("#"):
+            logical.append([number, line.strip()])
     for number, text in logical:
         if text.startswith("define "):
             defines.update([text.split(" ", 2)[1:]])
@@ -55,24 +54,19 @@ def value(text, defines, data_dir):
     return bytes(out)
 
 
-windows = []
-
-
-def run_case(case, v, program, wrapper):
+def run_case(case, v, program, wrapper, windows):
     folder, problems = tempfile.mkdtemp(prefix="tesslar-case-"), []
-    shell = lambda key: subprocess.run(ast.literal_eval(case[key]), shell=True, cwd=folder, capture_output=True)
+    shell = lambda key: subprocess.run(ast.literal_eval(case[key]), shell=True, cwd=folder, capture_output=True).returncode
     try:
         for name, text in case["<"]:
             open(os.path.join(folder, name), "wb").write(v(text))
-        status = shell("setup").returncode if "setup" in case else 0
+        status = shell("setup") if "setup" in case else 0
         if status != 0:  # 77: what the case needs is not allowed here
             return None if status == 77 else ["setup failed"]
 
-        def limits():
+        def limits():  # a write beyond the limit fails with EFBIG, not a signal
             if "memory" in case:
                 resource.setrlimit(resource.RLIMIT_AS, (int(case["memory"]) * 1024,) * 2)
-            # A write beyond the limit fails with EFBIG, not a signal; a broken
-            # command writes no more than 256 MiB a file.
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (int(case.get("fsize", 1 << 28)),) * 2)
 
@@ -80,50 +74,45 @@ def run_case(case, v, program, wrapper):
         said = b"".join(v(case.get(key, "empty")) for key in ("err", "out", "tail"))
         status = int(case.get("exit", 1 if b"ERROR: " in said else 0))
         if wrapper == ["valgrind"]:  # successful runs must free every block too
-            wrapper = ["valgrind", "-q", "--error-exitcode=99"] + (["--leak-check=no"] if status else
+            wrapper += ["-q", "--error-exitcode=99"] + (["--leak-check=no"] if status else
                        ["--leak-check=full", "--show-leak-kinds=all", "--errors-for-leak-kinds=all"])
-        run = subprocess.run(wrapper + [program] + shlex.split(case["args"]), cwd=folder, capture_output=True,
-                             preexec_fn=limits, timeout=600)
+        run = subprocess.run(wrapper + [program] + shlex.split(case["args"]), cwd=folder,
+                             capture_output=True, preexec_fn=limits, timeout=600)
         if run.returncode != status:
             problems.append(f"exit status {run.returncode}, expected {status}")
-        for got, want, fits in [(run.stdout, "out", bytes.__eq__), (run.stdout, "tail", bytes.endswith),
-                                (run.stdout, "has", bytes.__contains__), (run.stderr, "err", bytes.__eq__)]:
-            if windows and wrapper[:1] == windows and want != "err":
-                got = got.replace(b"\r\n", b"\n")
-            if (want in case or want == "err") and not fits(got, v(case.get(want, "empty"))):
-                problems.append(f"{want}: got {got[-3000:]!r}\n      expected {v(case.get(want, 'empty'))[-3000:]!r}")
+        for got, key, fits in [(run.stdout, "out", bytes.__eq__), (run.stdout, "tail", bytes.endswith),
+                               (run.stdout, "has", bytes.__contains__), (run.stderr, "err", bytes.__eq__)]:
+            got, want = got.replace(b"\r\n", b"\n") if windows and key != "err" else got, v(case.get(key, "empty"))
+            if (key in case or key == "err") and not fits(got, want):
+                problems.append(f"{key}: got {got[-3000:]!r}\n      expected {want[-3000:]!r}")
         for name, text in case[">"]:
-            got = open(os.path.join(folder, name), "rb").read() if os.path.lexists(os.path.join(folder, name)) else None
+            path = os.path.join(folder, name)
+            got = open(path, "rb").read() if os.path.lexists(path) else None
             if got != (None if text == "none" else v(text)):
                 problems.append(f"{name} holds {got if got is None else got[:300]!r}")
         held = sorted(os.path.relpath(os.path.join(d, f), folder) for d, _, fs in os.walk(folder) for f in fs)
         if "folder" in case and held != sorted(case["folder"].split()):
             problems.append(f"the folder holds {held}")
-        if "check" in case and shell("check").returncode != 0:
+        if "check" in case and shell("check") != 0:
             problems.append(f"check failed: {case['check']}")
     finally:
         shutil.rmtree(folder, ignore_errors=True)
     return problems
 
 
-def main():
-    program, cases_path, option = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3:]
-    wrapper = option[1:2] if option[:1] in (["--wrapper"], ["--windows"]) else []
-    if option[:1] == ["--windows"]:  # a wineserver that stays makes each run quick
-        windows.append(option[1])
+def main(program, cases_path, *option):
+    windows = option[:1] == ("--windows",)
+    if windows:  # a wineserver that stays makes each run quick
         os.environ["WINEDEBUG"] = "-all"
         subprocess.run([os.path.join(os.path.dirname(option[1]), "wineserver"), "-p30"])
     defines, cases = parse(cases_path)
     v = lambda text: value(text, defines, os.path.dirname(os.path.abspath(cases_path)))
     failed = skipped = 0
-    for case in cases:
-        # a memory limit does not fit a wrapper or a sanitizer
+    for case in cases:  # a memory limit does not fit a wrapper or a sanitizer
         problems = None if option and "memory" in case or windows and "posix" in case else \
-            run_case(case, v, program, wrapper)
-        skipped += problems is None
-        failed += bool(problems)
-        print(("skip  " if problems is None else "FAIL  " if problems else "ok    ") + f"line {case['line']}: "
-              + case["args"])
+            run_case(case, v, os.path.abspath(program), list(option[1:2]), windows)
+        skipped, failed = skipped + (problems is None), failed + bool(problems)
+        print(("skip " if problems is None else "FAIL " if problems else "ok   ") + f"line {case['line']}: {case['args']}")
         for p in problems or []:
             print("      " + p)
     print(f"{len(cases) - failed - skipped} passed, {failed} failed, {skipped} skipped")
@@ -131,4 +120,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(*sys.argv[1:]))
