@@ -207,7 +207,7 @@ def filters():  # random --crop/--exclude/--offset chains on up to three inputs,
         theirs[-1].append(")")
     run("srec_cat", *sum(theirs, []), "-o", "ref.hex", "-intel")
     made = tool("tesslar-merge", "-o", "out.hex", *ours)
-    # the same image as srec_cat writes both; an input left empty is refused, where srec_cat leaves none of it
+    # srec_cat writes both images alike; an input left empty is refused, where srec_cat drops it
     images = [run("srec_cat", name, "-intel", "-o", "-", "-motorola").stdout for name in ("ref.hex", "out.hex")]
     empty = [t for i, t in enumerate(theirs) if b"in%d.hex' holds no data" % i in made.stderr]
     ok = made.returncode == 0 and images[0] == images[1] or empty != [] and \
