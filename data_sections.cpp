@@ -42,11 +42,8 @@ struct run_t {
 run_t merge_runs(run_t earlier, run_t later)
 {
     run_t merged{nullptr, nullptr, earlier.length + later.length};
-    // Blocks that do not interleave are joined as they are.
-    if (earlier.tail->address < later.head->address) {
-        earlier.tail->next = later.head;
-        return {earlier.head, later.tail, merged.length};
-    }
+    // Each run ends where the next one begins no higher, so `earlier` never
+    // lies wholly below `later`; wholly above it, the two are joined as they are.
     if (later.tail->address <= earlier.head->address) {
         later.tail->next = earlier.head;
         return {later.head, earlier.tail, merged.length};
