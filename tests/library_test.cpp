@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// quillkit and the section pool, driven by one table per function
+// quillkit, the section pool and the image, driven by one table per function
 // (README.md says how their rows read).
 #include "data_sections.h"
 #include "ihex.h"
+#include "image.h"
 #include "quillkit.h"
 
 #include <gtest/gtest.h>
@@ -281,6 +282,47 @@ TEST(Table, LineBuffer)
         string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         for (unsigned seed = 1; seed < 6; seed++)
             EXPECT_EQ(feed(text, 522, seed), feed(text, 522, 0)) << file.path() << " seed " << seed;
+    }
+}
+
+TEST(Table, Image)
+{
+    FOR_EACH_ROW("image.table", row)
+    {
+        image_t image;
+        image_init(&image, 0, 0);
+        size_t i = 0;
+        for (; row[i].text != "->"; i++) {
+            string text = row[i].text;
+            ASSERT_TRUE((i != 0 && text[0] != '/') || image_begin_input(&image));
+            auto [address, data] = key_value(text.substr(text[0] == '/'));
+            std::vector<uint8_t> block = bytes(data);
+            std::copy(block.begin(), block.end(), image_room(&image, block.size()));
+            uint64_t offset = image_keep(&image, block.size());
+            ASSERT_TRUE(image_add(&image, uint32_t(hex(address)), offset, block.size(), 0));
+        }
+        ASSERT_TRUE(image_find_regions(&image, false));
+        // what the image made, in the row's words (numbers in hex)
+        std::ostringstream got, first_wins, want;
+        got << std::hex << std::uppercase;
+        first_wins << std::hex << std::uppercase;
+        for (const image_region_t *r = image.regions.items; r < image.regions.items + image.regions.count; r++) {
+            string last = hex_text(image_region_bytes(&image, r, IMAGE_LAST_WINS), r->end - r->address);
+            string first = hex_text(image_region_bytes(&image, r, IMAGE_FIRST_WINS), r->end - r->address);
+            got << (got.tellp() > 0 ? " " : "") << r->address << '=' << last;
+            if (first != last)
+                first_wins << " first:" << r->address << '=' << first;
+        }
+        got << first_wins.str();
+        for (const image_overlap_t *o = image.overlaps.items; o < image.overlaps.items + image.overlaps.count; o++)
+            got << " overlap:" << o->earlier - image.blocks.items << ',' << o->later - image.blocks.items
+                << '@' << o->address << '+' << o->end - o->address;
+        for (size_t b = 0; b < image.blocks.count && image.input_starts.count > 1; b++)
+            got << (b ? "," : " input:") << image_input_of(&image, &image.blocks.items[b]);
+        for (i++; i < row.size(); i++)
+            want << (want.tellp() > 0 ? " " : "") << row[i].text;
+        EXPECT_EQ(got.str(), want.str());
+        image_free(&image);
     }
 }
 
