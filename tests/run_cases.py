@@ -4,7 +4,7 @@
 the command did with what the case expects (README.md). Under wine, a
 console line ends with CR LF, and what needs POSIX itself is skipped.
     run_cases.py PROGRAM CASES [--wrapper COMMAND | --no-memory-limit | --windows WINE]"""
-import ast, os, random, re, resource, shlex, shutil, signal, subprocess, sys, tempfile
+import ast, os, re, resource, shlex, shutil, signal, subprocess, sys, tempfile
 
 
 def parse(path):
@@ -35,9 +35,8 @@ def value(text, defines, data_dir):
             while i + 1 < len(words) and re.fullmatch(r"[0-9a-fA-F]+", words[i + 1]):
                 i += 1
                 out += bytes.fromhex(words[i])
-        elif w in ("fill", "random"):
-            n, seed = int(rest[1], 0), int(rest[0], 16)
-            out += bytes([seed]) * n if w == "fill" else random.Random(seed).randbytes(n)
+        elif w == "fill":
+            out += bytes([int(rest[0], 16)]) * int(rest[1], 0)
             i += 2
         elif w == "file":
             out += open(os.path.join(data_dir, rest[0]), "rb").read()
