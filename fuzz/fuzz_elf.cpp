@@ -19,7 +19,7 @@ static void check_piece(void *context, const elf_piece_t *piece)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
-    std::vector<uint8_t> file(bytes, bytes + size); // a block of its own size: a read beyond it is seen
+    std::vector<uint8_t> file(bytes, bytes + size); // a block of its own size: reads past it show
     span_t span{file.data(), file.data() + size};
     elf_file_t elf;
     bool read = elf_open(&elf, file.data(), size);

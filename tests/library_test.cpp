@@ -117,7 +117,7 @@ TEST(Table, ReadRecords)
             auto [key, value] = key_value(row[i].text);
             std::vector<uint8_t> want = bytes(value);
             if (key == "data")
-                EXPECT_TRUE(std::equal(want.begin(), want.end(), data) && data[want.size()] == 0xEE);
+                EXPECT_TRUE(!memcmp(data, want.data(), want.size()) && data[want.size()] == 0xEE);
             else if (value == "-")
                 EXPECT_EQ(got.at(key), untouched) << key;
             else
@@ -162,8 +162,9 @@ TEST(Table, WriteRecords)
             } else if (key == "max" || key == "skip" || key == "fill") {
                 (key == "max" ? w.max_record_bytes : key == "skip" ? w.skip_fill : w.fill_value) = v;
             } else {
-                std::map<string, uint32_t> got{{"lines", w.line_count}, {"bytes", w.data_byte_count},
-                    {"address", w.address}, {"remaining", w.remaining}, {"present", w.start_address_present}};
+                std::map<string, uint32_t> got{{"lines", w.line_count},
+                    {"bytes", w.data_byte_count}, {"address", w.address}, {"remaining", w.remaining},
+                    {"present", w.start_address_present}};
                 EXPECT_EQ(got.at(key), key == "lines" || key == "bytes" ? std::stoul(value) : v) << key;
             }
         }
@@ -254,12 +255,12 @@ std::vector<string> feed(const string &input, uint32_t capacity, unsigned seed)
         std::vector<char> chunk(input.begin() + at, input.begin() + at + size);
         const char *next = at == input.size() ? nullptr : chunk.data(); // null: the input has ended
         for (uint32_t done = 0, used;; done += used) {
-            int result = ihex_line_buffer_feed(&buffer, next ? next + done : next, size - done, &used);
-            if (result == IHEX_FEED_MORE) {
+            int fed = ihex_line_buffer_feed(&buffer, next ? next + done : next, size - done, &used);
+            if (fed == IHEX_FEED_MORE) {
                 EXPECT_EQ(done + used, size);
                 break;
             }
-            lines.push_back(result == IHEX_FEED_LINE ? string(storage.data()) : "too-long");
+            lines.push_back(fed == IHEX_FEED_LINE ? string(storage.data()) : "too-long");
         }
         if (next == nullptr)
             return lines;
@@ -307,8 +308,9 @@ TEST(Table, Image)
         got << std::hex << std::uppercase;
         first_wins << std::hex << std::uppercase;
         for (const image_region_t *r = image.regions.items; r < image.regions.items + image.regions.count; r++) {
-            string last = hex_text(image_region_bytes(&image, r, IMAGE_LAST_WINS), r->end - r->address);
-            string first = hex_text(image_region_bytes(&image, r, IMAGE_FIRST_WINS), r->end - r->address);
+            uint64_t size = r->end - r->address;
+            string last = hex_text(image_region_bytes(&image, r, IMAGE_LAST_WINS), size);
+            string first = hex_text(image_region_bytes(&image, r, IMAGE_FIRST_WINS), size);
             got << (got.tellp() > 0 ? " " : "") << r->address << '=' << last;
             if (first != last)
                 first_wins << " first:" << r->address << '=' << first;

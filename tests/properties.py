@@ -3,7 +3,8 @@
 """Properties on random data, COUNT cases of each (README.md says which), and
 the files of data/real against objcopy.
     properties.py BUILD_DIR COUNT [WINE]"""
-import atexit, hashlib, os, random, resource, shutil, signal, struct, subprocess, sys, tempfile, zlib
+import atexit, hashlib, os, random, resource, shutil, signal, struct, subprocess, sys, tempfile
+import zlib
 
 real = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "real")
 build, count, wine = os.path.abspath(sys.argv[1]), int(sys.argv[2]), sys.argv[3:4]
@@ -18,7 +19,7 @@ resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 28, 1 << 28))
 
 
 def run(*command, cwd=None):
-    return subprocess.run(command, capture_output=True, cwd=cwd)
+    return subprocess.run([str(word) for word in command], capture_output=True, cwd=cwd)
 
 
 def tool(name, *arguments, cwd=None):  # one of ours, under wine when its path is given
@@ -35,7 +36,7 @@ def record(address, kind, data):
 
 
 def records(at, data, n=32):  # `data` from `at` on in records of n bytes, each after its 04 record
-    return [record(0, 4, (a >> 16).to_bytes(2, "big")) + record(a & 0xFFFF, 0, data[a - at:a - at + n])
+    return [record(0, 4, (a >> 16).to_bytes(2, "big")) + record(a, 0, data[a - at:a - at + n])
             for a in range(at, at + len(data), n)]
 
 
@@ -43,7 +44,7 @@ def write_hex(name, lines):
     open(name, "w").write("".join(lines) + ":00000001FF\n")
 
 
-def regions(at, count, size, gap, n=32):  # `count` runs of random bytes: their records and byte map
+def regions(at, count, size, gap, n=32):  # `count` runs of random bytes: their records, byte map
     image, lines = {}, []
     for _ in range(count):
         at += gap()
@@ -66,7 +67,7 @@ def round_trip():
     address = rng.choice([0, R(room), room - 1, max(0, min(room - 1, R(1, 16) << 16) - 7)])
     n = rng.choice([1, 16, 32, 255, R(1, 256)])
     open("in.bin", "wb").write(data)
-    made = tool("tesslar-hex", "--address", str(address), "--record-bytes", str(n), "--mode", mode, "in.bin",
+    made = tool("tesslar-hex", "--address", address, "--record-bytes", n, "--mode", mode, "in.bin",
                 "x.hex")
     back = tool("tesslar", "--offset", f"-{address}", "x.hex", "y.bin")
     # every byte back, every line accepted, the end-of-file record last
@@ -79,8 +80,9 @@ def round_trip():
 
 
 def merge():  # records dealt out to inputs, merged, filled and stamped as srec_cat does it
-    gap = lambda: rng.choice([0] * 20 + [1, R(1, 70000)])  # records that touch, or gaps between them
-    image, lines = regions(rng.choice([0, R(1 << 20), R(1 << 32) & ~0xFFFFF]), R(1, 100), lambda: R(1, 256), gap, 256)
+    gap = lambda: rng.choice([0] * 20 + [1, R(1, 70000)])  # records that touch, or gaps
+    at = rng.choice([0, R(1 << 20), R(1 << 32) & ~0xFFFFF])
+    image, lines = regions(at, R(1, 100), lambda: R(1, 256), gap, 256)
     files, inputs = [[] for _ in range(R(1, 6))], []
     for line in lines:
         rng.choice(files).append(line)
@@ -89,31 +91,32 @@ def merge():  # records dealt out to inputs, merged, filled and stamped as srec_
         if part:
             write_hex(f"in{i}.hex", part)
             inputs.append(f"in{i}.hex")
-    low, high = min(image), max(image) + 1
-    crc, slot = rng.choice([None, "crc32-l-e", "crc32-b-e", "stm32-l-e"]) if high < 0xFFFFFF00 else None, []
+    low, high, slot = min(image), max(image) + 1, []
+    crc = rng.choice([None, "crc32-l-e", "crc32-b-e", "stm32-l-e"]) if high < 0xFFFFFF00 else None
     if crc:  # filled up to a CRC of the whole, srec_cat's the same from the inputs
         high += R(0, 40) if crc[0] == "c" else (low - high) % 4 + 4 * R(0, 10)
         # the fill ends with the CRC, which then covers the fill before it
-        slot = ["--fill", f"{low}+{high + 4 - low}", "--crc", "CRC-32" if crc[0] == "c" else "STM32",
-                "--crc-endian", "big" if "-b-" in crc else "little", "--crc-at", str(high)]
-        run("srec_cat", "(", *[w for f in inputs for w in (f, "-intel")], ")", "-fill", "0xFF", str(low),
-            str(high), f"-{crc}", str(high), "-o", "ref.hex", "-intel")
+        slot = ["--fill", f"{low}:{high + 3}", "--crc", "CRC-32" if crc[0] == "c" else "STM32",
+                "--crc-endian", "big" if "-b-" in crc else "little", "--crc-at", high]
+        run("srec_cat", "(", *[w for f in inputs for w in (f, "-intel")], ")", "-fill", "0xFF",
+            low, high, f"-{crc}", high, "-o", "ref.hex", "-intel")
     expected = bytes(image.get(a, 0xFF) for a in range(low, high))
-    merged = tool("tesslar-merge", "--record-bytes", str(R(1, 256)), *slot, "-o", "out.hex", *inputs)
+    merged = tool("tesslar-merge", "--record-bytes", R(1, 256), *slot, "-o", "out.hex", *inputs)
     back = tool("tesslar", "--offset", f"-{low}", "out.hex", "y.bin")
-    run("srec_cat", "ref.hex" if crc else "out.hex", "-intel", "-fill", "0xFF", str(low),
-        str(high + 4 * bool(crc)), "-offset", f"-{low}", "-o", "z.bin", "-binary")
+    run("srec_cat", "ref.hex" if crc else "out.hex", "-intel", "-fill", "0xFF", low,
+        high + 4 * bool(crc), "-offset", -low, "-o", "z.bin", "-binary")
     ok = merged.returncode == back.returncode == 0 and read("y.bin")[:high - low] == expected \
         and read("y.bin") == read("z.bin") and len(read("y.bin")) == high - low + 4 * bool(crc)
-    return ok, f"{len(lines)} records over {len(inputs)} inputs, {low:#x} to {high:#x}, {crc}", merged, back
+    return ok, f"{len(lines)} records, {len(inputs)} inputs, {low:#x}-{high:#x} {crc}", merged, back
 
 
-def overlaps():  # tesslar keeps the highest start's byte (of equal starts, the first's); merge the last or first
+def overlaps():  # tesslar keeps the highest start's byte (of equal starts, the first's)
     recs = [(R(4096), rng.randbytes(R(1, 40))) for _ in range(rng.choice([3, 100, 3000]))]
     shape = rng.choice(["random", "descending", "blocks reversed"])
-    recs.sort(key=lambda r: 0 if shape == "random" else -r[0] if shape == "descending" else (-(r[0] >> 8), r[0]))
+    recs.sort(key=lambda r: {"random": 0, "descending": -r[0]}.get(shape, (-(r[0] >> 8), r[0])))
     write_hex("x.hex", [record(a, 0, d) for a, d in recs])
     images = [bytearray(b"\xff" * max(a + len(d) for a, d in recs)) for _ in range(3)]
+    # and tesslar-merge the last record's or the first's
     for image, order in zip(images, (sorted(range(len(recs)), key=lambda i: (recs[i][0], -i)),
                                      range(len(recs)), reversed(range(len(recs))))):
         for a, d in (recs[i] for i in order):
@@ -126,21 +129,22 @@ def overlaps():  # tesslar keeps the highest start's byte (of equal starts, the 
     return ok, f"{len(recs)} records, {shape}", done, merged
 
 
-def formats():  # S-records as objcopy's and read back from srec_cat's; a binary; UF2 through our decoder
-    image, lines = regions(rng.choice([0, R(1 << 16), R(1 << 24), R(1 << 31)]), R(1, 4), lambda: R(1, 600),
-                           lambda: R(1, 5000))
+def formats():  # S-records as objcopy's, read back from srec_cat's; a binary; UF2 through a decoder
+    at = rng.choice([0, R(1 << 16), R(1 << 24), R(1 << 31)])
+    image, lines = regions(at, R(1, 4), lambda: R(1, 600), lambda: R(1, 5000))
     write_hex("x.hex", lines)
     low, high, n = min(image), max(image) + 1, rng.choice([1, 16, 32, R(1, 251)])
-    run("srec_cat", "x.hex", "-intel", "-o", "cat.srec", "-motorola")  # objcopy -I ihex cuts at 04 records
+    run("srec_cat", "x.hex", "-intel", "-o", "cat.srec", "-motorola")  # objcopy -I ihex: cut at 04s
     for folder in ("ref", "our"):
         os.makedirs(folder)
-    run("objcopy", "-I", "srec", "-O", "srec", f"--srec-len={n}", "../cat.srec", "x.srec", cwd="ref")
-    tool("tesslar-merge", "--record-bytes", str(n), "-o", "x.srec", "../cat.srec", cwd="our")
-    run("srec_cat", "x.hex", "-intel", "-fill", "0xA5", str(low), str(high), "-offset", f"-{low}", "-o", "z.bin",
+    run("objcopy", "-Isrec", "-Osrec", f"--srec-len={n}", "../cat.srec", "x.srec", cwd="ref")
+    tool("tesslar-merge", "--record-bytes", n, "-o", "x.srec", "../cat.srec", cwd="our")
+    run("srec_cat", "x.hex", "-intel", "-fill", "0xA5", low, high, "-offset", -low, "-o", "z.bin",
         "-binary")
-    made = tool("tesslar-merge", "--pad", "0xA5", "-o", "y.bin", "--uf2-family", "0xE48BFF56", "-o", "y.uf2",
+    family = 0xE48BFF56
+    made = tool("tesslar-merge", "--pad=0xA5", "--uf2-family", family, "-o", "y.bin", "-o", "y.uf2",
                 "x.hex")
-    back = [tool("tesslar-merge", "--pad", "0", "-o", f"{x}.bin", f"{x}.srec") for x in ("ref/x", "cat")]
+    back = [tool("tesslar-merge", "--pad=0", "-o" + x + ".bin", x + ".srec") for x in ("ref/x", "cat")]
     uf2, pages = read("y.uf2"), sorted({a >> 8 for a in image})
     blocks = [uf2[i:i + 512] for i in range(0, len(uf2), 512)]
     ok = read("ref/x.srec") == read("our/x.srec") != b"" and read("y.bin") == read("z.bin") \
@@ -148,25 +152,25 @@ def formats():  # S-records as objcopy's and read back from srec_cat's; a binary
     for x in ("ref/x", "cat"):  # each read back, its gaps 0
         ok = ok and read(f"{x}.bin") == bytes(image.get(a, 0) for a in range(low, high))
     for number, (page, b) in enumerate(zip(pages, blocks)):
-        header = (0x0A324655, 0x9E5D5157, 0x2000, page << 8, 256, number, len(pages), 0xE48BFF56)
+        header = (0x0A324655, 0x9E5D5157, 0x2000, page << 8, 256, number, len(pages), family)
         ok = ok and struct.unpack("<8I", b[:32]) == header and b[288:] == bytes(220) + b"\x30\x6F\xB1\x0A" \
             and b[32:288] == bytes(image.get((page << 8) + i, 0) for i in range(256))
     return ok, f"{len(image)} bytes from {low:#x} to {high:#x}, {n} a record", made, back[0]
 
 
-def stamps():  # each stamp of a random list against zlib, hashlib and arithmetic; sums against srec_cat too
+def stamps():  # random stamps against zlib, hashlib and arithmetic; sums against srec_cat too
     base, data = R(1 << 31), rng.randbytes(R(1, 70000))
     first, last = base + R(len(data)), base + len(data) - 1
     covered, place, options, want = data[first - base:], base + len(data) + R(3), [], []
     for _ in range(R(1, 6)):
-        kind = rng.choice(["crc-32", "adler32", "sha256", "sum", "sum-neg", "sum-not", "length", "const"])
+        kind = rng.choice("crc-32 adler32 sha256 sum sum-neg sum-not length const".split())
         big, total, value = rng.random() < .5, sum(covered), R(1 << 32)
         width = rng.choice([1, 2, 4]) if kind.startswith("sum") else 32 if kind == "sha256" else 4
         value = {"crc-32": zlib.crc32(covered), "adler32": zlib.adler32(covered), "sum": total,
-                 "sum-neg": -total, "sum-not": ~total, "length": len(covered), "const": value}.get(kind, 0)
-        value %= 1 << 8 * width
-        stored = hashlib.sha256(covered).digest() if kind == "sha256" else value.to_bytes(width, "big" if big
-                                                                                            else "little")
+                 "sum-neg": -total, "sum-not": ~total, "length": len(covered), "const": value}
+        value = value.get(kind, 0) % (1 << 8 * width)
+        stored = value.to_bytes(width, "big" if big else "little")
+        stored = hashlib.sha256(covered).digest() if kind == "sha256" else stored
         setting = f",value={value}" if kind == "const" else f",range={first}:{last}"
         setting += ",endian=big" * (big and kind != "sha256") + f",width={width}" * kind.startswith("sum")
         options += ["--stamp", f"{kind}@{place}{setting}"]
@@ -177,15 +181,15 @@ def stamps():  # each stamp of a random list against zlib, hashlib and arithmeti
     out, ok = read("y.bin"), made.returncode == 0
     for at, stored, kind, width, big in want:
         ok = ok and out[at - base:at - base + len(stored)] == stored
-        if kind in ("sum", "sum-neg") and ok:  # srec_cat's checksum of the same bytes, of 8-bit values
-            run("srec_cat", "x.hex", "-intel", "-crop", str(first), str(last + 1),
-                f"-checksum-{kind[4:] or 'pos'}-{'b' if big else 'l'}-e", str(at), str(width), "1", "-crop",
-                str(at), str(at + width), "-offset", f"-{at}", "-o", "z.bin", "-binary")
+        if kind in ("sum", "sum-neg") and ok:  # srec_cat's checksum of the same 8-bit values
+            run("srec_cat", "x.hex", "-intel", "-crop", first, last + 1,
+                f"-checksum-{kind[4:] or 'pos'}-{'b' if big else 'l'}-e", at, width, 1,
+                "-crop", at, at + width, "-offset", -at, "-o", "z.bin", "-binary")
             ok = read("z.bin") == stored
     return ok, f"{len(data)} bytes at {base:#x}, {' '.join(options)}", made, made
 
 
-def filters():  # random --crop/--exclude/--offset chains on up to three inputs, against srec_cat's filters
+def filters():  # random --crop/--exclude/--offset chains on 1 to 3 inputs, against srec_cat's
     ours, theirs = [], []
     for i in range(R(1, 4)):  # each input in a 256 MiB band of its own, its data 0 to 2 KiB in
         band, data = i << 28 | 1 << 27, rng.randbytes(R(1, 2048))
@@ -195,24 +199,25 @@ def filters():  # random --crop/--exclude/--offset chains on up to three inputs,
         ours.append(f"in{i}.hex")
         theirs.append(["(", f"in{i}.hex", "-intel"])
         for _ in range(R(4)):
-            kind, first, n = rng.choice(["crop", "exclude", "offset"]), band + R(-64, 2100), R(-4096, 4096)
+            kind, first = rng.choice(["crop", "exclude", "offset"]), band + R(-64, 2100)
+            n = R(-4096, 4096)
             if kind == "offset":
-                ours += ["--offset", str(n) if n >= 0 else f"-{-n}"]
-                theirs[-1] += ["-offset", str(n)]
+                ours += ["--offset", n if n >= 0 else f"-{-n}"]
+                theirs[-1] += ["-offset", n]
                 band += n
             else:  # srec_cat's ranges end one past the last address
                 last = first + R(600)
                 ours += [f"--{kind}", f"{first}:{last}"]
-                theirs[-1] += [f"-{kind}", str(first), str(last + 1)]
+                theirs[-1] += [f"-{kind}", first, last + 1]
         theirs[-1].append(")")
-    run("srec_cat", *sum(theirs, []), "-o", "ref.hex", "-intel")
-    made = tool("tesslar-merge", "-o", "out.hex", *ours)
+    run("srec_cat", *sum(theirs, []), "-o", "ref", "-intel")
+    made = tool("tesslar-merge", "-O", "ihex", "-o", "out", *ours)
     # srec_cat writes both images alike; an input left empty is refused, where srec_cat drops it
-    images = [run("srec_cat", name, "-intel", "-o", "-", "-motorola").stdout for name in ("ref.hex", "out.hex")]
+    images = [run("srec_cat", x, "-intel", "-o", "-", "-motorola").stdout for x in ("ref", "out")]
     empty = [t for i, t in enumerate(theirs) if b"in%d.hex' holds no data" % i in made.stderr]
     ok = made.returncode == 0 and images[0] == images[1] or empty != [] and \
         b"\nS3" not in run("srec_cat", *empty[0][1:-1], "-o", "-", "-motorola").stdout
-    return ok, " ".join(ours), made, made
+    return ok, " ".join(map(str, ours)), made, made
 
 
 def real_file(name):
@@ -221,8 +226,9 @@ def real_file(name):
         made = tool("tesslar", path, "y.bin")
         run("objcopy", "-I", "ihex", "-O", "binary", "--gap-fill", "0xFF", path, "z.bin")
         ours, theirs = read("y.bin"), read("z.bin")
-        ok = ours.endswith(theirs) and set(ours[:len(ours) - len(theirs)]) <= {0xFF} and len(theirs) > 0
-    for select in ([], ["-R", ".config", "-R", ".eh_frame"], ["-j", ".text", "-j", ".data", "-j", ".tdata"]) * name.endswith(".elf"):
+        ok = ours.endswith(theirs) and set(ours[:len(ours) - len(theirs)]) <= {0xFF} and theirs
+    for select in ([], "-R .config -R .eh_frame".split(), "-j .text -j .data -j .tdata".split()) * \
+            name.endswith(".elf"):
         run("objcopy", "-O", "ihex", *select, path, "ref.hex")
         made = tool("tesslar-merge", *select, "-o", "out.hex", path)
         for x in ("ref", "out"):  # srec_cat writes both images, start address included, alike

@@ -19,9 +19,9 @@ def parse(path):
             defines.update([text.split(" ", 2)[1:]])
             continue
         fields = [f.strip() for f in re.split(r' \|(?=(?:[^"]*"[^"]*")*[^"]*$)', text)]
-        cases.append({"line": number, "args": fields[0][4:], "<": [], ">": []})
+        cases.append(case := {"line": number, "args": fields[0][4:], "<": [], ">": []})
         for key, _, rest in (f.partition(" ") for f in fields[1:]):
-            cases[-1][key[0]].append((key[1:], rest)) if key[0] in "<>" else cases[-1].update({key: rest})
+            case[key[0]].append((key[1:], rest)) if key[0] in "<>" else case.update({key: rest})
     return defines, cases
 
 
@@ -74,13 +74,14 @@ def run_case(case, v, program, wrapper, windows):
         status = int(case.get("exit", 1 if b"ERROR: " in said else 0))
         if wrapper == ["valgrind"]:  # successful runs must free every block too
             wrapper += ["-q", "--error-exitcode=99"] + (["--leak-check=no"] if status else
-                       ["--leak-check=full", "--show-leak-kinds=all", "--errors-for-leak-kinds=all"])
+                       ["--leak-check=full", "--errors-for-leak-kinds=all"])
         run = subprocess.run(wrapper + [program] + shlex.split(case["args"]), cwd=folder,
                              capture_output=True, preexec_fn=limits, timeout=600)
         if run.returncode != status:
             problems.append(f"exit status {run.returncode}, expected {status}")
-        for got, key, fits in [(run.stdout, "out", bytes.__eq__), (run.stdout, "tail", bytes.endswith),
-                               (run.stdout, "has", bytes.__contains__), (run.stderr, "err", bytes.__eq__)]:
+        out = run.stdout
+        for got, key, fits in [(out, "out", bytes.__eq__), (out, "tail", bytes.endswith),
+                               (out, "has", bytes.__contains__), (run.stderr, "err", bytes.__eq__)]:
             got, want = got.replace(b"\r\n", b"\n") if windows and key != "err" else got, v(case.get(key, "empty"))
             if (key in case or key == "err") and not fits(got, want):
                 problems.append(f"{key}: got {got[-3000:]!r}\n      expected {want[-3000:]!r}")
