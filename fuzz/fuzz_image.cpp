@@ -99,8 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint64_t first = given.empty() ? 0 : given.begin()->first;
     uint64_t end = given.empty() ? 0 : given.rbegin()->first + 1;
     CHECK(given.empty() || image_view_hole(&view, first, end) == image.regions.items[0].end);
-    for (r = image.regions.items + 1; r < regions_end && end - first <= 8192; r++)
-        CHECK(image_view_add(&view, uint32_t(r[-1].end), r->address, nullptr));
+    for (size_t k = 1; k < image.regions.count && end - first <= 8192; k++)
+        CHECK(image_view_add(&view, uint32_t(image.regions.items[k - 1].end), image.regions.items[k].address,
+                             nullptr));
     image_view_sort(&view);
     view.pad = 0xA5;
     cursor = 0;
