@@ -3,6 +3,7 @@
 # An output is on the disk before it takes the old one's place, and so is the
 # folder's new entry after: fsync of the new file, the rename, fsync of the folder.
 set -euo pipefail
+export ASAN_OPTIONS=detect_leaks=0 # LeakSanitizer does not run under ptrace
 cd "$(mktemp -d)"
 trap 'rm -rf "$PWD"' EXIT
 printf ':0100000055AA\n:00000001FF\n' >in.hex

@@ -117,7 +117,7 @@ TEST(Table, ReadRecords)
             auto [key, value] = key_value(row[i].text);
             std::vector<uint8_t> want = bytes(value);
             if (key == "data")
-                EXPECT_TRUE(!memcmp(data, want.data(), want.size()) && data[want.size()] == 0xEE);
+                EXPECT_EQ(std::vector<uint8_t>(data, data + want.size() + 1), bytes("EE", want));
             else if (value == "-")
                 EXPECT_EQ(got.at(key), untouched) << key;
             else
