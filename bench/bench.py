@@ -416,6 +416,18 @@ def formats(args, out_dir):
               f"| {med['objcopy'] / t:.1f}x | {'' if cat is None else f'{cat / t:.1f}x'} |")
 
 
+def digests(args):
+    """quillkit's digests over a buffer in memory, one core, no file."""
+    if args.digest:
+        print()
+        print("Digests in memory, one core, medians of 5 passes")
+        print()
+        print("| digest | buffer | speed |")
+        print("|---|---:|---:|")
+        sys.stdout.flush()
+        subprocess.run([args.digest], check=True)
+
+
 def history(args, rows, merge_rows):
     """Keeps this full run's ratios in build/bench/history.jsonl and prints, for
     the main workloads, the range of the ratios over every run kept there."""
@@ -449,6 +461,7 @@ def main():
     parser.add_argument("--tesslar", required=True)
     parser.add_argument("--gen", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--digest", default=None)
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--runs", type=int, default=None)
     parser.add_argument("--only-merge", action="store_true", help="only the merge table")
@@ -469,6 +482,7 @@ def main():
         merge(args, out_dir)
         elf(args, out_dir)
         formats(args, out_dir)
+        digests(args)
         return 0
     rows = []
     for name, shape, size, record in workloads:
@@ -525,6 +539,7 @@ def main():
     merge_rows = merge(args, out_dir)
     elf(args, out_dir)
     formats(args, out_dir)
+    digests(args)
     if not args.quick:
         input_order(args, out_dir)
         scaling(args, out_dir)
