@@ -212,6 +212,10 @@ def against(args, out_dir):
         outs = {b: os.path.join(out_dir, f"bench-against-{b}") for b in builds}
         commands = {b: [os.path.join(builds[b], program)] + [outs[b] if a == "{out}" else a for a in arguments]
                     for b in builds}
+        # a workload that needs an option the other build lacks is left out, and said so
+        if subprocess.run(commands["old"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
+            print(f"| {name} | {program} | | | the old build cannot run it | | |", flush=True)
+            continue
         rss = {b: peak_rss(commands[b], args.work) for b in builds}
         times = {b: [] for b in builds}
         for _ in range(runs):
