@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// ihex.cpp: the Intel HEX record reader (one line in, one result code out),
-// the record writer (one block of memory in, one line out per call) and the
-// line buffer (a byte stream in, one line out per call).
+// ihex.cpp: the Intel HEX record reader (one line in, one result code out), the record
+// writer (a block of memory in, a line out per call) and the line buffer (bytes in, a line out).
 #include "ihex.h"
 
 #include <cassert>
@@ -9,11 +8,12 @@
 
 namespace {
 
+// Both builds give digit_value, a hexadecimal digit's value (above 15 for every other character,
+// NUL and everything above 127 included), and read_byte, which reads the two digits of one byte
+// at *p and advances past them. The second character is only looked at when the first one is a
+// digit, so a NUL in the first place is never passed.
 #ifdef __OPTIMIZE_SIZE__
-
 // Built for size (a bootloader's flash), digits are judged by arithmetic.
-// The value of a hexadecimal digit; above 15 for every other character,
-// NUL and everything above 127 included.
 inline uint32_t digit_value(uint32_t c)
 {
     if (c - '0' < 10)
@@ -22,9 +22,6 @@ inline uint32_t digit_value(uint32_t c)
     return c < 6 ? c + 10 : 0x100;
 }
 
-// Reads the two digits of one byte at *p and advances past them. The second
-// character is only looked at when the first one is a digit, so a NUL in the
-// first place is never passed.
 inline bool read_byte(const unsigned char *&p, uint32_t *byte)
 {
     uint32_t high = digit_value(p[0]);
@@ -39,10 +36,8 @@ inline bool read_byte(const unsigned char *&p, uint32_t *byte)
 }
 
 #else
-
-// Built for speed, digits come from tables: the value of each character as
-// a hexadecimal digit, not_a_digit for every other character, NUL and
-// everything above 127 included.
+// Built for speed, digits come from tables: each character's value as a
+// hexadecimal digit, or not_a_digit.
 constexpr uint8_t not_a_digit = 0xFF;
 
 struct hex_digit_table_t {
@@ -93,9 +88,6 @@ constexpr hex_pair_tables_t make_hex_pair_tables()
 
 constexpr hex_pair_tables_t hex_pairs = make_hex_pair_tables();
 
-// Reads the two digits of one byte at *p and advances past them. The second
-// character is only looked at when the first one is a digit, so a NUL in the
-// first place is never passed.
 inline bool read_byte(const unsigned char *&p, uint32_t *byte)
 {
     uint32_t high = hex_pairs.high[p[0]];
