@@ -423,11 +423,6 @@ def formats(args, out_dir):
 def digests(args):
     """quillkit's digests over a buffer in memory, one core, no file."""
     if args.digest:
-        print()
-        print("Digests in memory, one core, medians of 5 passes")
-        print()
-        print("| digest | buffer | speed |")
-        print("|---|---:|---:|")
         sys.stdout.flush()
         subprocess.run([args.digest], check=True)
 
