@@ -2,8 +2,8 @@
 // data_sections.cpp: ordered insertion and consolidation of data sections.
 #include "data_sections.h"
 
-#include "key_sort.h"
-#include "platform.h"
+#include "image/key_sort.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cassert>

@@ -2,10 +2,10 @@
 // tesslar: converts an Intel HEX memory image into a flat binary file.
 // The run goes banner, command line, input pass, consolidation, report and
 // image; every error leaves through usage_error or fatal_error.
-#include "command.h"
+#include "cli/command.h"
 #include "data_sections.h"
-#include "input_file.h"
-#include "platform.h"
+#include "inputs/file.h"
+#include "platform/platform.h"
 #include "quillkit.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: any bytes as an ELF file (README.md says what must hold).
-#include "elf.h"
+#include "inputs/elf.h"
 
 #include <cstdlib>
 #include <vector>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: any blocks, in any order, through the image's regions, painted
 // bytes, view and overlap policies, against a byte map (README.md).
-#include "image.h"
-#include "overlaps.h"
+#include "image/image.h"
+#include "merge/overlaps.h"
 
 #include <cstdlib>
 #include <map>

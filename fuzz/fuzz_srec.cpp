@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: any bytes as S-records (README.md says what must hold).
-#include "inputs.h"
+#include "inputs/inputs.h"
 
 #include <cstdio>
 #include <cstdlib>

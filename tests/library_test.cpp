@@ -3,7 +3,7 @@
 // (README.md says how their rows read).
 #include "data_sections.h"
 #include "ihex.h"
-#include "image.h"
+#include "image/image.h"
 #include "quillkit.h"
 
 #include <gtest/gtest.h>

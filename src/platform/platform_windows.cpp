@@ -5,7 +5,7 @@
 // spelling; an output replaces the old one with MoveFileExW; the system's
 // errors are told as the C library's errno, so that messages read as they
 // do elsewhere.
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <cstdlib>

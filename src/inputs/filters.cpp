@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-// input_filters.cpp: an input's blocks cropped, cut and moved, as the
+// filters.cpp: an input's blocks cropped, cut and moved, as the
 // filters written after it on the command line say, in their order; and the
 // options that give the filters and the binary inputs.
-#include "inputs.h"
+#include "inputs/inputs.h"
 
-#include "command.h"
+#include "cli/command.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // output_uf2.cpp: an image view written as UF2 blocks, the file a board's
 // USB mass-storage bootloader takes when it is copied onto the drive.
-#include "output.h"
+#include "outputs/outputs.h"
 
-#include "command.h"
+#include "cli/command.h"
 #include "quillkit.h"
 
 #include <algorithm>

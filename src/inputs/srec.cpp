@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-// input_srec.cpp: a Motorola S-record input: every line checked (its
+// srec.cpp: a Motorola S-record input: every line checked (its
 // characters, length, byte count and checksum, its type, the record counts),
 // its data records' bytes decoded straight into the image's store.
-#include "inputs.h"
+#include "inputs/inputs.h"
 
-#include "command.h"
-#include "platform.h"
+#include "cli/command.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cerrno>

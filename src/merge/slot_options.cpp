@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // slot_options.cpp: the options of flash slots: fill ranges, stamps by kind
 // and by name, and the checks of what goes with what.
-#include "slot.h"
+#include "merge/slot.h"
 
-#include "command.h"
+#include "cli/command.h"
 
 #include <algorithm>
 #include <cstdio>

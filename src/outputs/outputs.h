@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-// output.h: what the commands write: a file that takes the place of the old
+// outputs.h: what the commands write: a file that takes the place of the old
 // one only once whole, and the Intel HEX text of an image view.
 #pragma once
 
 #include "ihex.h"
-#include "image.h"
-#include "inputs.h"
+#include "image/image.h"
+#include "inputs/inputs.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // command.cpp: the ways out, the report and option values of tesslar-hex
 // and tesslar-merge.
-#include "command.h"
+#include "cli/command.h"
 #include "quillkit.h"
 
 #include <algorithm>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-// input_file.h: reading an input file once, front to back: opening it, and
+// file.h: reading an input file once, front to back: opening it, and
 // taking its IHEX records line by line with the converter's rules.
 #pragma once
 
 #include "ihex.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <cstdio>

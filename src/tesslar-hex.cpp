@@ -2,12 +2,12 @@
 // tesslar-hex: turns a flat binary file back into Intel HEX text.
 // The run goes command line, input (one block of an image), output; every
 // error leaves through command_usage_error or command_error.
-#include "command.h"
-#include "image.h"
-#include "input_file.h"
-#include "inputs.h"
-#include "output.h"
-#include "platform.h"
+#include "cli/command.h"
+#include "image/image.h"
+#include "inputs/file.h"
+#include "inputs/inputs.h"
+#include "outputs/outputs.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -4,13 +4,13 @@
 // writes it as Intel HEX, S-records, a binary or UF2. It reads its options,
 // then runs the pipeline: inputs into one image, its overlaps settled, the
 // slot laid out over it, and the outputs.
-#include "command.h"
-#include "image.h"
-#include "inputs.h"
-#include "output.h"
-#include "overlaps.h"
-#include "platform.h"
-#include "slot.h"
+#include "cli/command.h"
+#include "image/image.h"
+#include "inputs/inputs.h"
+#include "outputs/outputs.h"
+#include "merge/overlaps.h"
+#include "platform/platform.h"
+#include "merge/slot.h"
 
 #include <cstdint>
 #include <cstdio>

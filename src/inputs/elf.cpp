@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // elf.cpp: the loadable sections of a linked ELF file, 32- or 64-bit,
 // of either byte order, with the load addresses objcopy gives them.
-#include "elf.h"
+#include "inputs/elf.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-// output_file.cpp: outputs written beside their targets and put in place
+// file.cpp: outputs written beside their targets and put in place
 // together once every one is whole, or standard output.
-#include "output.h"
+#include "outputs/outputs.h"
 
-#include "command.h"
-#include "platform.h"
+#include "cli/command.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <cstdlib>

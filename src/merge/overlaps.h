@@ -3,8 +3,8 @@
 // policies that settle them and the words that tell them, both sides named.
 #pragma once
 
-#include "image.h"
-#include "inputs.h"
+#include "image/image.h"
+#include "inputs/inputs.h"
 
 // error: any byte given twice ends the run; same: one given twice with
 // different values does; first and last: the earlier or the later block's

@@ -4,7 +4,7 @@
 // place in it.
 #pragma once
 
-#include "image.h"
+#include "image/image.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// output_srec.cpp: an image view written as Motorola S-records, line for
+// srec.cpp: an image view written as Motorola S-records, line for
 // line as objcopy writes them.
-#include "output.h"
+#include "outputs/outputs.h"
 
-#include "command.h"
+#include "cli/command.h"
 
 #include <algorithm>
 #include <cstdlib>

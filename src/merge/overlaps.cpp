@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // overlaps.cpp: overlaps grouped into runs of the same two inputs, settled
 // by the policy, and told with both sides named.
-#include "overlaps.h"
+#include "merge/overlaps.h"
 
-#include "command.h"
+#include "cli/command.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 // platform_posix.cpp: the platform face on Linux and other POSIX systems.
 // glibc's and Linux's extras are used where they exist, with plain POSIX
 // where they do not.
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -6,8 +6,8 @@
 #pragma once
 
 #include "ihex.h"
-#include "image.h"
-#include "inputs.h"
+#include "image/image.h"
+#include "inputs/inputs.h"
 #include "quillkit.h"
 
 #include <cstddef>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// output_ihex.cpp: an image view written as Intel HEX text.
-#include "output.h"
+// ihex.cpp: an image view written as Intel HEX text.
+#include "outputs/outputs.h"
 
-#include "command.h"
+#include "cli/command.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // inputs.cpp: an input told by its first bytes and handed to its reader; a
 // binary kept whole; a reader's verdict and findings put into words.
-#include "inputs.h"
+#include "inputs/inputs.h"
 
-#include "command.h"
-#include "elf.h"
-#include "input_file.h"
+#include "cli/command.h"
+#include "inputs/elf.h"
+#include "inputs/file.h"
 
 #include <cerrno>
 #include <cstring>

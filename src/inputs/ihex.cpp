@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// input_ihex.cpp: an IHEX input read with the converter's rules, every data
+// ihex.cpp: an IHEX input read with the converter's rules, every data
 // record decoded straight into the image's store.
-#include "inputs.h"
+#include "inputs/inputs.h"
 
-#include "input_file.h"
+#include "inputs/file.h"
 
 #include <cerrno>
 

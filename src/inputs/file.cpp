@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// input_file.cpp: input files opened for one pass, and their IHEX lines.
-#include "input_file.h"
+// file.cpp: input files opened for one pass, and their IHEX lines.
+#include "inputs/file.h"
 
 #include <cerrno>
 

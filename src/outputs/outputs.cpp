@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // outputs.cpp: a run's outputs, each in the format its name says, checked
 // first, written beside their targets, and put in place together.
-#include "output.h"
+#include "outputs/outputs.h"
 
-#include "command.h"
+#include "cli/command.h"
 
 #include <cstdlib>
 #include <cstring>

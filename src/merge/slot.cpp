@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // slot.cpp: flash slots laid out over the image's view: the fills between
 // the data, then the stamps, each computed over what the ones before left.
-#include "slot.h"
+#include "merge/slot.h"
 
-#include "command.h"
+#include "cli/command.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // key_sort.cpp: the radix sort of address keys.
-#include "key_sort.h"
+#include "image/key_sort.h"
 
 #include <utility>
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // image.cpp: blocks kept in a store, put in address order and swept into
 // regions and overlaps; regions painted, and read through a view.
-#include "image.h"
+#include "image/image.h"
 
-#include "key_sort.h"
-#include "platform.h"
+#include "image/key_sort.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cstring>

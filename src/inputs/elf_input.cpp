@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// input_elf.cpp: a linked ELF file, kept whole in the image's store, whose
+// elf_input.cpp: a linked ELF file, kept whole in the image's store, whose
 // chosen sections become blocks where objcopy would load them.
-#include "inputs.h"
+#include "inputs/inputs.h"
 
-#include "elf.h"
+#include "inputs/elf.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// output_binary.cpp: an image view written as a flat binary, its gaps padded,
+// binary.cpp: an image view written as a flat binary, its gaps padded,
 // and refused when the padding would be more than anyone means to flash.
-#include "output.h"
+#include "outputs/outputs.h"
 
-#include "command.h"
+#include "cli/command.h"
 
 #include <algorithm>
 #include <cstdlib>
