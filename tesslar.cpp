@@ -2,7 +2,7 @@
 // tesslar: converts an Intel HEX memory image into a flat binary file.
 // The run goes banner, command line, input pass, consolidation, report and
 // image; every error leaves through usage_error or fatal_error.
-#include "cli/command.h"
+#include "cli/version.h"
 #include "data_sections.h"
 #include "inputs/file.h"
 #include "platform/platform.h"
@@ -163,7 +163,7 @@ constexpr int data_buffer_size = 256;
 
 // One accepted record, cut at the top address and kept as a section; false
 // when it ends the reading.
-static bool keep_record(const conversion_options_t *options, const ihex_text_t *text, data_section_list_t *sections,
+static bool keep_record(const conversion_options_t *options, const hex_text_t *text, data_section_list_t *sections,
                         uint32_t address, uint32_t length, const uint8_t *data)
 {
     uint32_t top_address = options->top_address;
@@ -188,7 +188,7 @@ static bool keep_record(const conversion_options_t *options, const ihex_text_t *
 
 // Reads the whole input into `sections`, one section per data record, in
 // ascending address order.
-static void read_input(const conversion_options_t *options, ihex_text_t *input, char *line, uint8_t *data,
+static void read_input(const conversion_options_t *options, hex_text_t *input, char *line, uint8_t *data,
                        data_section_list_t *sections, platform_file_t *input_file)
 {
     printf("\nInput file: %s\n", options->input_path);
@@ -197,9 +197,9 @@ static void read_input(const conversion_options_t *options, ihex_text_t *input, 
         fatal_error(0, "cannot open input file: '%s'", options->input_path);
 
     data_sections_list_init(sections);
-    ihex_text_begin(input, file, line);
+    hex_text_begin(input, file, line);
     uint32_t address = 0, length;
-    while (ihex_text_next(input, data, &address, &length) &&
+    while (hex_text_next(input, data, &address, &length) &&
            keep_record(options, input, sections, address, length, data)) {
     }
     if (input->error != IHEX_RESULT_OK)
@@ -344,8 +344,8 @@ static void write_image(const conversion_options_t *options, data_section_t *reg
 int main(int argc, char **argv)
 {
     conversion_options_t options;
-    ihex_text_t input;
-    char line[ihex_line_size];
+    hex_text_t input;
+    char line[hex_line_size];
     uint8_t data[data_buffer_size];
     data_section_list_t sections;
     platform_file_t input_file;

@@ -22,12 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     std::vector<uint8_t> file(bytes, bytes + size); // a block of its own size: reads past it show
     span_t span{file.data(), file.data() + size};
     elf_file_t elf;
-    bool read = elf_open(&elf, file.data(), size);
+    input_error_t error{"fuzz.elf", 0, 0, ""};
+    bool read = elf_open(&elf, file.data(), size, &error);
     if (read) {
         std::vector<elf_segment_t> segments(elf.phnum); // exactly the room it asks for
         read = elf_sections(&elf, segments.data(), check_piece, &span);
     }
-    if (read != (elf.error[0] == '\0'))
+    if (read != (error.text[0] == '\0'))
         abort();
     return 0;
 }

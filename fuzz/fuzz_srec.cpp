@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: any bytes as S-records (README.md says what must hold).
-#include "inputs/inputs.h"
+#include "inputs/readers.h"
 
 #include <cstdio>
 #include <cstdlib>
-
-extern const char command_name[] = "fuzz_srec", command_usage_text[] = "";
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -15,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     image_t image;
     image_init(&image, 0, 0);
     input_summary_t summary{};
-    input_verdict_t verdict{};
-    bool read = image_begin_input(&image) && input_read_srec(&image, file, &summary, &verdict);
+    input_error_t error{"fuzz.srec", 0, 0, ""};
+    bool read = image_begin_input(&image) && input_read_srec(&image, file, &summary, &error);
     uint64_t bytes = 0;
     for (size_t i = 0; i < image.blocks.count; i++) {
         const image_block_t *b = &image.blocks.items[i];
@@ -27,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             abort();
     }
     if (read ? bytes != summary.data_bytes || summary.records == 0 && bytes != 0
-             : verdict.failure == INPUT_BAD_LINE && (verdict.line == 0 || verdict.reason[0] == '\0'))
+             : error.text[0] == '\0')
         abort();
     image_free(&image);
     fclose(file);

@@ -5,34 +5,35 @@
 // then runs the pipeline: inputs into one image, its overlaps settled, the
 // slot laid out over it, and the outputs.
 #include "cli/command.h"
+#include "cli/options.h"
+#include "cli/report.h"
+#include "cli/values.h"
 #include "image/image.h"
 #include "inputs/inputs.h"
-#include "outputs/outputs.h"
 #include "merge/overlaps.h"
-#include "platform/platform.h"
 #include "merge/slot.h"
+#include "outputs/outputs.h"
+#include "outputs/uf2_family.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <getopt.h>
+#include <iterator>
 
 struct merge_options_t {
     int output_count;
     const char **outputs;
-    output_format_t format; // -O
+    output_target_t *targets; // each output with its format
+    output_format_t format;   // -O
     bool force_s3;
     const char *family_name;
     bool family_given;
     uint32_t family;
     overlap_policy_t overlap;
-    bool start_given;
-    uint32_t start_address;
+    record_options_t records;
     bool no_start;
-    uint32_t record_bytes;
-    ihex_address_mode_t mode;
     bool info_only;
     int input_count;
     input_t *inputs;
@@ -42,8 +43,7 @@ struct merge_options_t {
     slot_t slot;
 };
 
-const char command_name[] = "tesslar-merge";
-const char command_usage_text[] =
+static const char usage_text[] =
     "Usage: tesslar-merge [OPTION]... -o OUTPUT INPUT...\n"
     "Merges Intel HEX files, S-records, linked ELF files and raw binaries into one\n"
     "image, can fill flash slots and stamp them with CRCs, sums or digests, and\n"
@@ -99,14 +99,15 @@ const char command_usage_text[] =
 // ---------------------------------------------------------------------------
 // Command line
 
-enum merge_option_t { OPTION_OVERLAP = 0x200, OPTION_START, OPTION_NO_START, OPTION_RECORD_BYTES, OPTION_MODE,
-                      OPTION_BINARY, OPTION_SREC_S3, OPTION_UF2_FAMILY, OPTION_CROP, OPTION_EXCLUDE, OPTION_OFFSET,
-                      OPTION_QUIET, OPTION_HELP, OPTION_VERSION };
+// The options' codes beyond those the commands share and the slot's.
+enum merge_option_t { OPTION_OVERLAP = 0x200, OPTION_NO_START, OPTION_BINARY, OPTION_SREC_S3, OPTION_UF2_FAMILY,
+                      OPTION_CROP, OPTION_EXCLUDE, OPTION_OFFSET };
 
 static void free_options(merge_options_t *options)
 {
     slot_free(&options->slot);
     free(options->outputs);
+    free(options->targets);
     free(options->inputs);
     free(options->filters);
     free(options->sections.only);
@@ -127,43 +128,40 @@ static void read_filter(merge_options_t *options, int option, char *value)
     options->filter_count++;
 }
 
-// The options that take one value, or none, and may be given once.
-static const int single_options[] = {'i', 'O', OPTION_OVERLAP, OPTION_START, OPTION_NO_START, OPTION_RECORD_BYTES,
-                                     OPTION_MODE, OPTION_SREC_S3, OPTION_UF2_FAMILY, SLOT_PAD, SLOT_CRC, SLOT_CRC_AT,
-                                     SLOT_CRC_RANGE, SLOT_CRC_ENDIAN, 0};
-
 static void read_command_line(int argc, char **argv, merge_options_t *options)
 {
-    *options = merge_options_t{0, nullptr, FORMAT_NONE, false, nullptr, false, 0, OVERLAP_ERROR, false, 0, false, 0,
-                               IHEX_ADDRESS_MODE_LINEAR, false, 0, nullptr, nullptr, 0, {}, slot_t{}};
+    *options = merge_options_t{0, nullptr, nullptr, FORMAT_NONE, false, nullptr, false, 0, OVERLAP_ERROR,
+                               record_options_default, false, false, 0, nullptr, nullptr, 0, {}, slot_t{}};
     options->outputs = static_cast<const char **>(allocate(argc * sizeof(char *)));
     options->inputs = static_cast<input_t *>(allocate(argc * sizeof(input_t)));
     options->filters = static_cast<input_filter_t *>(allocate(argc * sizeof(input_filter_t)));
     section_choice_t *sections = &options->sections;
     sections->only = static_cast<const char **>(allocate(argc * sizeof(char *)));
     sections->removed = static_cast<const char **>(allocate(argc * sizeof(char *)));
-    static const option table[] = {{"overlap", required_argument, nullptr, OPTION_OVERLAP},
-                                   {"binary", required_argument, nullptr, OPTION_BINARY},
-                                   {"only-section", required_argument, nullptr, 'j'},
-                                   {"remove-section", required_argument, nullptr, 'R'},
-                                   {"start", required_argument, nullptr, OPTION_START},
-                                   {"no-start", no_argument, nullptr, OPTION_NO_START},
-                                   {"record-bytes", required_argument, nullptr, OPTION_RECORD_BYTES},
-                                   {"mode", required_argument, nullptr, OPTION_MODE},
-                                   {"srec-s3", no_argument, nullptr, OPTION_SREC_S3},
-                                   {"uf2-family", required_argument, nullptr, OPTION_UF2_FAMILY},
-                                   {"crop", required_argument, nullptr, OPTION_CROP},
-                                   {"exclude", required_argument, nullptr, OPTION_EXCLUDE},
-                                   {"offset", required_argument, nullptr, OPTION_OFFSET},
-                                   {"quiet", no_argument, nullptr, OPTION_QUIET},
-                                   {"help", no_argument, nullptr, OPTION_HELP},
-                                   {"version", no_argument, nullptr, OPTION_VERSION},
-                                   SLOT_OPTIONS,
-                                   {nullptr, 0, nullptr, 0}};
-    // "-": every input comes back in its place, as the value of option 1
-    bool seen[0x300] = {};
-    for (int c; (c = getopt_long(argc, argv, "-:o:O:ij:R:q", table, nullptr)) != -1;) {
-        command_once(c, table, single_options, seen);
+    static const option_row_t rows[] = {{nullptr, 'o', true, false},
+                                        {nullptr, 'O', true, true},
+                                        {nullptr, 'i', false, true},
+                                        {"quiet", 'q', false, false},
+                                        {"only-section", 'j', true, false},
+                                        {"remove-section", 'R', true, false},
+                                        {"binary", OPTION_BINARY, true, false},
+                                        {"crop", OPTION_CROP, true, false},
+                                        {"exclude", OPTION_EXCLUDE, true, false},
+                                        {"offset", OPTION_OFFSET, true, false},
+                                        {"overlap", OPTION_OVERLAP, true, true},
+                                        {"no-start", OPTION_NO_START, false, true},
+                                        {"srec-s3", OPTION_SREC_S3, false, true},
+                                        {"uf2-family", OPTION_UF2_FAMILY, true, true},
+                                        OPTION_ROWS_RECORDS,
+                                        SLOT_OPTION_ROWS,
+                                        OPTION_ROWS_COMMON};
+    option_reader_t reader;
+    // every input comes back in its place, as code 1
+    options_begin(&reader, rows, std::size(rows), argc, argv, true);
+    char *optarg;
+    for (int c; (c = options_next(&reader, &optarg)) != -1;) {
+        if (options_read_records(&options->records, c, optarg))
+            continue;
         switch (c) {
         case 1:
             options->inputs[options->input_count++] = input_t{optarg, INPUT_IHEX, 0, nullptr, 0, 0};
@@ -193,7 +191,6 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             read_filter(options, c, optarg);
             break;
         case 'q':
-        case OPTION_QUIET:
             report_discard();
             break;
         case OPTION_UF2_FAMILY:
@@ -211,18 +208,8 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             if (!overlap_policy_read(optarg, &options->overlap))
                 command_usage_error("invalid value for --overlap: '%s'. Must be error, same, first or last", optarg);
             break;
-        case OPTION_START:
-            options->start_address = read_address("--start", optarg);
-            options->start_given = true;
-            break;
         case OPTION_NO_START:
             options->no_start = true;
-            break;
-        case OPTION_RECORD_BYTES:
-            options->record_bytes = read_bounded("--record-bytes", optarg, 1, 255);
-            break;
-        case OPTION_MODE:
-            options->mode = read_address_mode(optarg);
             break;
         case OPTION_HELP:
             free_options(options);
@@ -231,8 +218,6 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             free_options(options);
             command_version_exit();
         default:
-            if (c < SLOT_FILL || c > SLOT_CRC_ENDIAN)
-                command_option_error(c, argv);
             if ((c == SLOT_CRC || c == SLOT_STAMP) && strcmp(optarg, "list") == 0)
                 free_options(options); // and the list ends the run
             slot_read_option(&options->slot, c, optarg);
@@ -245,13 +230,16 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
         command_usage_error("missing input file");
     if (options->output_count == 0 && !options->info_only)
         command_usage_error("missing output file: -o names it");
-    if (options->start_given && options->no_start)
+    const record_options_t *records = &options->records;
+    if (records->start_given && options->no_start)
         command_usage_error("--start and --no-start exclude each other");
     bool ihex, binary;
-    outputs_check(options->outputs, options->output_count, options->format, options->family_given, &ihex, &binary);
-    if (options->start_given && ihex)
-        check_start_address(options->mode, options->start_address);
-    slot_check_options(&options->slot, ihex ? options->mode : IHEX_ADDRESS_MODE_LINEAR, binary);
+    options->targets = static_cast<output_target_t *>(allocate(argc * sizeof(output_target_t)));
+    outputs_resolve(options->outputs, options->output_count, options->format, options->family_given,
+                    options->targets, &ihex, &binary);
+    if (records->start_given && ihex)
+        check_start_address(records->mode, records->start_address);
+    slot_check_options(&options->slot, ihex ? records->mode : IHEX_ADDRESS_MODE_LINEAR, binary);
 }
 
 // ---------------------------------------------------------------------------
@@ -260,26 +248,21 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
 int main(int argc, char **argv)
 {
     merge_options_t options;
+    command_begin("tesslar-merge", usage_text);
     platform_arguments(&argc, &argv);
     read_command_line(argc, argv, &options);
-    // Writing over an input would destroy it before it was read. Every data
-    // byte takes at least two characters of an IHEX file and every record 14,
-    // so the inputs' sizes also bound what the image keeps.
+    // Every data byte takes at least two characters of an IHEX file and
+    // every record 14, so the inputs' sizes also bound what the image keeps.
     uint64_t input_bytes = 0;
-    for (int i = 0; i < options.input_count; i++) {
-        platform_file_t status;
-        if (!platform_stat(options.inputs[i].path, &status))
-            continue;
-        for (int o = 0; o < options.output_count && !options.info_only; o++)
-            if (platform_same_file(options.outputs[o], &status))
-                command_error("the output file is one of the inputs: '%s'", options.outputs[o]);
-        input_bytes += status.size;
-    }
+    for (int i = 0; i < options.input_count; i++)
+        input_bytes += outputs_spare_input(options.outputs, options.info_only ? 0 : options.output_count,
+                                           options.inputs[i].path, true);
     image_t image;
     image_init(&image, input_bytes + 1, input_bytes / 13 + 1);
     // the start address to write: --start's, none with --no-start, else the inputs'
-    input_start_t start{options.start_given && !options.no_start, options.start_address, -1};
-    bool inputs_choose = !options.info_only && !options.start_given && !options.no_start;
+    const record_options_t *records = &options.records;
+    start_address_t start{records->start_given && !options.no_start, records->start_address, nullptr};
+    bool inputs_choose = !options.info_only && !records->start_given && !options.no_start;
     inputs_read_all(&image, options.inputs, options.input_count, &options.sections, options.info_only,
                     inputs_choose ? &start : nullptr);
     if (!image_find_regions(&image, options.overlap == OVERLAP_ERROR && !options.info_only))
@@ -294,18 +277,19 @@ int main(int argc, char **argv)
     bool slot_given = slot->fills.count != 0 || slot->stamps.count != 0;
     if (!options.info_only || slot_given) {
         slot_check_places(slot, &image, options.inputs);
-        if (!image_view_of(&image, options.overlap == OVERLAP_FIRST ? IMAGE_FIRST_WINS : IMAGE_LAST_WINS, &view))
+        image_paint_t paint = options.overlap == OVERLAP_FIRST ? IMAGE_FIRST_WINS : IMAGE_LAST_WINS;
+        if (!image_view_of(&image, paint, slot->pad, &view))
             command_error("cannot allocate memory");
-        view.pad = slot->pad;
         if (slot_given)
             slot_build(slot, &view);
     }
     if (!options.info_only) {
-        output_settings_t settings{options.mode, options.record_bytes, options.force_s3, options.family_name,
-                                   options.family, start.present, start.address,
-                                   options.inputs[start.input < 0 ? 0 : start.input].path};
-        outputs_write(options.outputs, options.output_count, options.format, &settings, &view, &image,
-                      options.inputs);
+        input_names_t names{&image, options.inputs};
+        view.name = input_name_piece;
+        view.name_context = &names;
+        output_settings_t settings{records->mode, records->record_bytes, options.force_s3, options.family_name,
+                                   options.family, start};
+        outputs_write(options.targets, options.output_count, &settings, &view);
     }
 
     image_view_free(&view);

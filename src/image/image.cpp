@@ -222,9 +222,9 @@ const uint8_t *image_region_bytes(image_t *image, const image_region_t *region, 
     return bytes;
 }
 
-bool image_view_of(image_t *image, image_paint_t paint, image_view_t *view)
+bool image_view_of(image_t *image, image_paint_t paint, uint8_t pad, image_view_t *view)
 {
-    *view = image_view_t{{}, 0xFF};
+    *view = image_view_t{{}, pad, nullptr, nullptr};
     reserve(&view->pieces, image->regions.count + 4); // and a slot's few pieces
     for (size_t i = 0; i < image->regions.count; i++) {
         const image_region_t *region = &image->regions.items[i];

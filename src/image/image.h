@@ -3,31 +3,18 @@
 // tesslar-hex fill from their inputs and write their outputs from.
 #pragma once
 
+#include "image/growing.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
-// An array that doubles as it fills. grow() makes room for `more` items at
-// the end and returns the first of them, or null, the array unchanged, when
-// memory is out.
-template <typename T> struct growing_t {
-    T *items = nullptr;
-    size_t count = 0, capacity = 0;
+// The start address of an image, and the input that gave it (null for one
+// the command line gave, or none).
+struct start_address_t {
+    bool present;
+    uint32_t address;
+    const char *from;
 };
-
-template <typename T> T *grow(growing_t<T> *array, size_t more)
-{
-    if (array->count + more > array->capacity) {
-        size_t capacity = 2 * array->capacity + more + 1024;
-        T *items = static_cast<T *>(realloc(array->items, capacity * sizeof(T)));
-        if (items == nullptr)
-            return nullptr;
-        array->items = items;
-        array->capacity = capacity;
-    }
-    array->count += more;
-    return array->items + array->count - more;
-}
 
 /*
  * An image is a list of blocks in the order the readers added them. A block
@@ -161,11 +148,16 @@ struct image_piece_t {
 struct image_view_t {
     growing_t<image_piece_t> pieces;
     uint8_t pad;
+    // What gives the first byte of a piece of a region (`lower` false) or
+    // its last (`lower` true), as a message names it ("'app.hex' line 3"),
+    // written to `text`. Set by whoever knows the inputs; null when no one does.
+    const char *(*name)(const void *context, const image_piece_t *piece, bool lower, char *text, size_t size);
+    const void *name_context;
 };
 
-// The view of every region's bytes, painted as `paint` says. False when
-// memory is out.
-bool image_view_of(image_t *image, image_paint_t paint, image_view_t *view);
+// The view of every region's bytes, painted as `paint` says, the gaps of
+// `pad`. False when memory is out.
+bool image_view_of(image_t *image, image_paint_t paint, uint8_t pad, image_view_t *view);
 // Adds a piece; image_view_sort puts them in address order once all are in.
 bool image_view_add(image_view_t *view, uint32_t address, uint64_t end, const uint8_t *bytes);
 void image_view_sort(image_view_t *view);

@@ -4,7 +4,6 @@
 #include "inputs/elf.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -79,15 +78,8 @@ uint64_t get(const elf_file_t &elf, uint64_t base, field_t field)
     return value;
 }
 
-bool fail(elf_file_t *elf, const char *format, ...) __attribute__((format(printf, 2, 3)));
-bool fail(elf_file_t *elf, const char *format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(elf->error, sizeof elf->error, format, arguments);
-    va_end(arguments);
-    return false;
-}
+// The file's error, "'app.elf': <what is wrong>", for the reader to return.
+#define fail(elf, format, ...) input_error((elf)->error, 0, "'%s': " format, (elf)->error->path __VA_OPT__(, ) __VA_ARGS__)
 
 // Whether `count` entries of `entry_size` bytes from `offset` lie in the file.
 bool table_fits(const elf_file_t &elf, uint64_t offset, uint64_t count, uint64_t entry_size)
@@ -117,9 +109,10 @@ bool elf_is_elf(const uint8_t *bytes, size_t size)
 }
 
 
-bool elf_open(elf_file_t *elf, const uint8_t *bytes, size_t size)
+bool elf_open(elf_file_t *elf, const uint8_t *bytes, size_t size, input_error_t *error)
 {
     *elf = elf_file_t{};
+    elf->error = error;
     elf->bytes = bytes;
     elf->size = size;
     if (!elf_is_elf(bytes, size))

@@ -5,6 +5,8 @@
 // against the buffer before it is used.
 #pragma once
 
+#include "inputs/inputs.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -23,15 +25,15 @@ struct elf_file_t {
     uint64_t names, names_size; // the section name table; size 0 without one
     bool start_present;         // e_entry, when it is not 0
     uint32_t start_address;
-    char error[160];            // what is wrong with the file; empty while nothing is
+    input_error_t *error;       // what is wrong with the file, once something is
 };
 
 // Checks the headers of the `size` bytes at `bytes` and fills *elf. Returns
-// false, with elf->error set, for a file it cannot take: not ELF, too short
+// false, with *error set (its path names the file), for a file it cannot take: not ELF, too short
 // for its headers, header tables past its end, a class, byte order or
 // version it does not know, a section name table out of range, an entry
 // point above 4 GiB, or not an executable or shared object.
-bool elf_open(elf_file_t *elf, const uint8_t *bytes, size_t size);
+bool elf_open(elf_file_t *elf, const uint8_t *bytes, size_t size, input_error_t *error);
 
 // A loadable segment (PT_LOAD or PT_TLS) as elf_sections keeps it in the
 // caller's room: where its bytes begin in the file, the furthest any segment
@@ -60,7 +62,7 @@ struct elf_piece_t {
  * address that is a sign-extended 32-bit one keeps its low 32 bits.
  * `segments` is the caller's room for elf->phnum entries; the program
  * headers are sorted there once, so that each section finds its own by a
- * search. Returns false, with elf->error set, when a section's name or bytes
+ * search. Returns false, with *elf->error set, when a section's name or bytes
  * (whether it is loaded or not) lie past the end of their table or of the
  * file, or a loaded section reaches beyond 4 GiB.
  */

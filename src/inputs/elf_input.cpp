@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 // elf_input.cpp: a linked ELF file, kept whole in the image's store, whose
 // chosen sections become blocks where objcopy would load them.
-#include "inputs/inputs.h"
-
 #include "inputs/elf.h"
+#include "inputs/readers.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -46,30 +45,22 @@ static void take_piece(void *context, const elf_piece_t *piece)
 }
 
 bool input_read_elf(image_t *image, uint64_t offset, uint64_t size, const section_choice_t *choice,
-                    input_summary_t *summary, input_verdict_t *verdict)
+                    input_summary_t *summary, input_error_t *error)
 {
     elf_file_t elf;
     const uint8_t *file = image->store.items + offset; // stays put: nothing more is kept in the store
-    if (!elf_open(&elf, file, size)) {
-        verdict->failure = INPUT_BAD_FILE;
-        memcpy(verdict->reason, elf.error, sizeof verdict->reason);
+    if (!elf_open(&elf, file, size, error))
         return false;
-    }
     elf_segment_t *segments = static_cast<elf_segment_t *>(malloc((elf.phnum + 1) * sizeof(elf_segment_t)));
     summary->first_section = image->sections.count;
     elf_reading_t reading{image, choice, offset, file, file + size, summary,
                           segments == nullptr || !image_expect_sections(image, size_t(elf.shnum))};
     bool read = segments != nullptr && elf_sections(&elf, segments, take_piece, &reading);
     free(segments);
-    if (reading.out_of_memory) {
-        verdict->failure = INPUT_NO_MEMORY;
+    if (reading.out_of_memory)
+        return input_no_memory(error);
+    if (!read)
         return false;
-    }
-    if (!read) {
-        verdict->failure = INPUT_BAD_FILE;
-        memcpy(verdict->reason, elf.error, sizeof verdict->reason);
-        return false;
-    }
     summary->start_present = elf.start_present;
     summary->start_address = elf.start_address;
     return true;

@@ -23,9 +23,9 @@ FILE *open_input(const char *path, platform_file_t *file)
     return input;
 }
 
-static bool read_line(ihex_text_t *text)
+static bool read_line(hex_text_t *text)
 {
-    return platform_read_line(text->line, ihex_line_size, text->file) != nullptr;
+    return platform_read_line(text->line, hex_line_size, text->file) != nullptr;
 }
 
 static const char *skip_line_end(const char *p)
@@ -35,13 +35,13 @@ static const char *skip_line_end(const char *p)
     return p;
 }
 
-void ihex_text_begin(ihex_text_t *text, FILE *file, char *line)
+void hex_text_begin(hex_text_t *text, FILE *file, char *line)
 {
-    *text = ihex_text_t{file, line, {}, 0, IHEX_RESULT_OK, false, false};
+    *text = hex_text_t{file, line, {}, 0, IHEX_RESULT_OK, false, false};
     ihex_reader_init(&text->reader);
 }
 
-bool ihex_text_next(ihex_text_t *text, uint8_t *data, uint32_t *address, uint32_t *length)
+bool hex_text_next(hex_text_t *text, uint8_t *data, uint32_t *address, uint32_t *length)
 {
     while (read_line(text)) {
         text->line_number++;

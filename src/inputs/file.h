@@ -16,12 +16,12 @@ FILE *open_input(const char *path, platform_file_t *file);
 
 /*
  * IHEX text read with the converter's rules: a line holds at most 522
- * characters (`line` has room for ihex_line_size), lines of CR and LF only
+ * characters (`line` has room for hex_line_size), lines of CR and LF only
  * are skipped, the first bad record ends the reading, and so does the
  * end-of-file record, after which only blank lines are expected.
  */
-constexpr int ihex_line_size = 523;
-struct ihex_text_t {
+constexpr int hex_line_size = 523;
+struct hex_text_t {
     FILE *file;
     char *line;
     ihex_reader_t reader;
@@ -30,7 +30,7 @@ struct ihex_text_t {
     bool end_of_file_seen; // the reading ended at an end-of-file record
     bool extra_data;       // something other than blank lines came after it
 };
-void ihex_text_begin(ihex_text_t *text, FILE *file, char *line);
+void hex_text_begin(hex_text_t *text, FILE *file, char *line);
 
 // Reads up to the next accepted record other than the end-of-file record and
 // returns true, with its length (0 for other records) and its bytes in
@@ -38,5 +38,5 @@ void ihex_text_begin(ihex_text_t *text, FILE *file, char *line);
 // across calls (start it at 0). False when the reading has ended
 // (text->error and text->end_of_file_seen say how); a read error ends it
 // too, which ferror(file) tells.
-bool ihex_text_next(ihex_text_t *text, uint8_t *data, uint32_t *address, uint32_t *length);
+bool hex_text_next(hex_text_t *text, uint8_t *data, uint32_t *address, uint32_t *length);
 

@@ -2,9 +2,10 @@
 // filters.cpp: an input's blocks cropped, cut and moved, as the
 // filters written after it on the command line say, in their order; and the
 // options that give the filters and the binary inputs.
-#include "inputs/inputs.h"
+#include "inputs/readers.h"
 
 #include "cli/command.h"
+#include "cli/values.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -64,7 +65,7 @@ static bool keep_part(growing_t<image_block_t> *kept, const image_block_t *block
     return part != nullptr;
 }
 
-bool input_filter(image_t *image, input_t *input, size_t first, input_summary_t *summary, input_verdict_t *verdict)
+bool input_filter(image_t *image, input_t *input, size_t first, input_summary_t *summary, input_error_t *error)
 {
     for (int f = 0; f < input->filter_count; f++) {
         input_filter_t *filter = &input->filters[f];
@@ -81,10 +82,8 @@ bool input_filter(image_t *image, input_t *input, size_t first, input_summary_t 
                 // the first byte that goes below 0, or past FFFFFFFFh
                 uint64_t at = to < 0 ? uint64_t(from) : std::max<uint64_t>(from, (int64_t(1) << 32) - filter->offset);
                 input_place(input, image, blocks[i].place, blocks[i].place, at, place);
-                verdict->failure = INPUT_MOVED_OUT;
-                snprintf(verdict->reason, sizeof verdict->reason, "%s %s moves %.100s from %08Xh %s",
-                         filter->option, filter->value, place, uint32_t(at), to < 0 ? "below 0" : "past FFFFFFFFh");
-                return false;
+                return input_error(error, 0, "%s %s moves %.100s from %08Xh %s", filter->option, filter->value,
+                                   place, uint32_t(at), to < 0 ? "below 0" : "past FFFFFFFFh");
             }
             input->moved += filter->offset;
             summary->start_address = uint32_t(summary->start_address + filter->offset);
@@ -97,18 +96,15 @@ bool input_filter(image_t *image, input_t *input, size_t first, input_summary_t 
                            : keep_part(&kept, &blocks[i], 0, filter->first) &&
                                  keep_part(&kept, &blocks[i], last, uint64_t(1) << 32))) {
                     free(kept.items);
-                    verdict->failure = INPUT_NO_MEMORY;
-                    return false;
+                    return input_no_memory(error);
                 }
             image->blocks.count = first;
             image_block_t *room = kept.count == 0 ? nullptr : grow(&image->blocks, kept.count);
             if (room != nullptr)
                 std::copy(kept.items, kept.items + kept.count, room);
             free(kept.items);
-            if (room == nullptr && kept.count != 0) {
-                verdict->failure = INPUT_NO_MEMORY;
-                return false;
-            }
+            if (room == nullptr && kept.count != 0)
+                return input_no_memory(error);
         }
         count_left(image->blocks.items + first, image->blocks.count - first, filter);
     }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// inputs.h: the inputs of tesslar-merge and tesslar-hex, each read into an
-// image by the reader of its kind, and the words that name an input and a
-// place in it.
+// inputs.h: the inputs of tesslar-merge and tesslar-hex as the command line
+// gives them, read into an image by the reader of each kind, the words that
+// name a place in one, and the one form of a reader's error.
 #pragma once
 
 #include "image/image.h"
@@ -42,56 +42,28 @@ struct section_choice_t {
     int only_count, removed_count;
 };
 
-// What a reader found in its input.
-struct input_summary_t {
-    bool start_present;
-    uint32_t start_address;
-    uint32_t records, data_bytes;        // IHEX and S-records: the reader's counts
-    bool end_of_file_seen, extra_data;   // IHEX and S-records: the end record, and lines after it
-    char header[256];                    // S-records: the text of the first S0 record
-    uint64_t size;                       // a binary's bytes; an ELF file's bytes of data
-    size_t first_section, section_count; // ELF: its sections in image->sections
+// Why a reader stopped, in words: a bad line of a text input, a file the
+// system refused (its errno), or the file as a whole. input_fail tells it.
+struct input_error_t {
+    const char *path;  // the input's
+    uint32_t line;     // of a text input, or 0
+    int system_error;  // errno of a failed open or read, or 0
+    char text[4096 + 512];
 };
+// Words for *error, printf-style: with a line, "<text> at line 3 of
+// 'app.hex'"; else the whole message, which names the file. Returns false,
+// for a reader to return.
+__attribute__((format(printf, 3, 4))) bool input_error(input_error_t *error, uint32_t line, const char *format, ...);
+// A failed open or read ("cannot read input file", errno), or memory out.
+bool input_system_error(input_error_t *error, const char *what);
+bool input_no_memory(input_error_t *error);
+// Ends the run with the message of *error.
+[[noreturn]] void input_fail(const input_error_t *error);
 
-// Why a reader stopped: the place and the cause, for input_fail to tell.
-enum input_failure_t {
-    INPUT_NOT_OPENED, // errno in system_error
-    INPUT_NOT_READ,   // errno in system_error
-    INPUT_BAD_RECORD, // the reader's `result` at `line`
-    INPUT_BAD_LINE,   // `reason` at `line`
-    INPUT_BAD_FILE,   // `reason` (an ELF file)
-    INPUT_TOO_HIGH,   // a binary that ends beyond FFFFFFFFh
-    INPUT_MOVED_OUT,  // `reason`: a byte that a filter moves below 0 or past FFFFFFFFh
-    INPUT_NO_FORMAT,  // neither IHEX, S-records nor ELF: its first line begins with none of them
-    INPUT_NO_MEMORY,
-};
-struct input_verdict_t {
-    input_failure_t failure;
-    int result;
-    uint32_t line;
-    int system_error;
-    char reason[160];
-};
+// Keeps what is left of `file` in the image's store, whole: *offset and
+// *size say where.
+bool input_load(image_t *image, FILE *file, uint64_t *offset, uint64_t *size, input_error_t *error);
 
-/*
- * Reads one input into `image` as its next input: an IHEX file with the
- * converter's rules, an ELF file (first bytes 7Fh 'E' 'L' 'F') as objcopy
- * reads it, with the sections `choice` takes, or a binary whole at its
- * address. Sets input->kind for a file told by its content. Returns false,
- * with *verdict telling why, when it cannot read it whole; nothing ends the
- * run here.
- */
-bool input_read(image_t *image, input_t *input, const section_choice_t *choice, input_summary_t *summary,
-                input_verdict_t *verdict);
-
-// The readers of each kind. input_read_ihex read what is left of `file`; the others read `size`
-// bytes that input_load kept from `offset` on.
-bool input_read_ihex(image_t *image, FILE *file, input_summary_t *summary, input_verdict_t *verdict);
-bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input_verdict_t *verdict);
-bool input_read_elf(image_t *image, uint64_t offset, uint64_t size, const section_choice_t *choice,
-                    input_summary_t *summary, input_verdict_t *verdict);
-bool input_read_binary(image_t *image, uint64_t offset, uint64_t size, uint32_t address, input_summary_t *summary,
-                       input_verdict_t *verdict);
 
 // --binary's "FILE@ADDRESS", the address after the last "@" (the file's
 // name ends there); a bad value is a usage error.
@@ -101,36 +73,12 @@ input_t input_binary_read(char *value);
 // it; `name` is the option's. A bad value is a usage error.
 void input_filter_read(input_filter_t *filter, const char *name, const char *value);
 
-// Applies the input's filters, in order, to the blocks it added to the image
-// from `first` on, and its --offset to its start address. False, with
-// *verdict telling why, when a byte would move below 0 or past FFFFFFFFh.
-bool input_filter(image_t *image, input_t *input, size_t first, input_summary_t *summary, input_verdict_t *verdict);
-
-// Keeps what is left of `file` in the image's store, whole: *offset and
-// *size say where.
-bool input_load(image_t *image, FILE *file, uint64_t *offset, uint64_t *size, input_verdict_t *verdict);
-
-// The start address that inputs give: the first input's that gives one, and
-// which input that is (-1 for none).
-struct input_start_t {
-    bool present;
-    uint32_t address;
-    int input;
-};
-
 // Reads every input in turn into the image and tells what each held (with
-// `list_sections`, an ELF file's sections). With `start`, the inputs'
-// start addresses go there, and two that differ end the run. A reader's
-// failure ends it too.
+// `list_sections`, an ELF file's sections). With `start`, the first input's
+// start address that one gives goes there, with its path, and another that
+// differs is a warning. A reader's failure ends the run.
 void inputs_read_all(image_t *image, input_t *inputs, int count, const section_choice_t *choice, bool list_sections,
-                     input_start_t *start);
-
-// Ends the run with the message for a reader's verdict on `input`.
-[[noreturn]] void input_fail(const input_t *input, const input_verdict_t *verdict);
-
-// Tells what an input held: its warnings on standard error, a line of the
-// report, and with `list_sections` an ELF file's sections, one a line.
-void input_report(const input_t *input, const input_summary_t *summary, const image_t *image, bool list_sections);
+                     start_address_t *start);
 
 // Where blocks lie in their input, from the place `first` to `last`:
 // "'app.hex' line 3", "'app.hex' lines 3-9", "'app.elf' section .text",
@@ -140,3 +88,11 @@ void input_report(const input_t *input, const input_summary_t *summary, const im
 constexpr size_t input_place_size = 4096 + 2 * 180 + 96;
 const char *input_place(const input_t *input, const image_t *image, uint32_t first, uint32_t last, uint64_t at,
                         char (&text)[input_place_size]);
+
+// The namer of an image view (image_view_t::name) whose regions came from
+// these inputs, with the context it reads.
+struct input_names_t {
+    const image_t *image;
+    const input_t *inputs;
+};
+const char *input_name_piece(const void *context, const image_piece_t *piece, bool lower, char *text, size_t size);

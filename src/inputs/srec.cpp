@@ -2,14 +2,12 @@
 // srec.cpp: a Motorola S-record input: every line checked (its
 // characters, length, byte count and checksum, its type, the record counts),
 // its data records' bytes decoded straight into the image's store.
-#include "inputs/inputs.h"
+#include "inputs/readers.h"
 
-#include "cli/command.h"
+#include "cli/report.h"
 #include "platform/platform.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdarg>
 #include <cstring>
 
 namespace {
@@ -29,21 +27,9 @@ constexpr digit_table_t digits;
 // The width of the address field of each record type, S0 to S9 (0: no type).
 constexpr int address_width[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
 
-bool fail(input_verdict_t *verdict, uint32_t line, const char *format, ...) __attribute__((format(printf, 3, 4)));
-bool fail(input_verdict_t *verdict, uint32_t line, const char *format, ...)
-{
-    verdict->failure = INPUT_BAD_LINE;
-    verdict->line = line;
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(verdict->reason, sizeof verdict->reason, format, arguments);
-    va_end(arguments);
-    return false;
-}
-
 } // namespace
 
-bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input_verdict_t *verdict)
+bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input_error_t *error)
 {
     // "S", a type, and 255 bytes after the count at the most: 514 characters
     char line[1024];
@@ -58,36 +44,32 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
         if (length == 0)
             continue;
         if (!whole && length == sizeof line - 1)
-            return fail(verdict, number, "line longer than any S-record");
+            return input_error(error, number, "line longer than any S-record");
         if (summary->end_of_file_seen) {
             summary->extra_data = true;
             break;
         }
         if (line[0] != 'S')
-            return fail(verdict, number, "invalid start code");
+            return input_error(error, number, "invalid start code");
         int type = line[1] - '0';
         if (summary->records == 0 && (length < 2 || type < 0 || type > 9)) {
-            verdict->failure = INPUT_NO_FORMAT; // "S" and no digit: no S-record at all
-            verdict->line = number;
-            return false;
+            return input_no_format(error, number); // "S" and no digit: no S-record at all
         }
         if (length < 2 || type < 0 || type > 9 || address_width[type] == 0)
-            return fail(verdict, number, "unknown record type S%c", length < 2 ? ' ' : line[1]);
+            return input_error(error, number, "unknown record type S%c", length < 2 ? ' ' : line[1]);
         if (length % 2 != 0)
-            return fail(verdict, number, "odd number of hex digits");
+            return input_error(error, number, "odd number of hex digits");
         size_t size = (length - 2) / 2, width = size_t(address_width[type]);
         bool data_record = type >= 1 && type <= 3;
         uint8_t *out = data_record ? image_room(image, 255) : nullptr; // the data go straight to the store
-        if (data_record && out == nullptr) {
-            verdict->failure = INPUT_NO_MEMORY;
-            return false;
-        }
+        if (data_record && out == nullptr)
+            return input_no_memory(error);
         // the count, the address, the data and the checksum
         uint32_t sum = 0;
         for (size_t i = 0; i < size; i++) {
             uint8_t high = digits.value[uint8_t(line[2 + 2 * i])], low = digits.value[uint8_t(line[3 + 2 * i])];
             if ((high | low) > 15)
-                return fail(verdict, number, "invalid character");
+                return input_error(error, number, "invalid character");
             uint8_t byte = uint8_t(high << 4 | low);
             sum += byte;
             if (out != nullptr && i >= 1 + width && i + 1 < size && i < 256)
@@ -95,12 +77,12 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
             record[std::min<size_t>(i, 255)] = byte;
         }
         if (size == 0 || record[0] != size - 1)
-            return fail(verdict, number, "byte count %u, but %u %s it", size == 0 ? 0 : record[0],
+            return input_error(error, number, "byte count %u, but %u %s it", size == 0 ? 0 : record[0],
                         unsigned(size == 0 ? 0 : size - 1), plural(size == 0 ? 0 : size - 1, "byte follows", "bytes follow"));
         if (size < 2 + width)
-            return fail(verdict, number, "byte count %u is too short for an S%d record", record[0], type);
+            return input_error(error, number, "byte count %u is too short for an S%d record", record[0], type);
         if (uint8_t(sum - record[size - 1]) != uint8_t(~record[size - 1]))
-            return fail(verdict, number, "checksum mismatch");
+            return input_error(error, number, "checksum mismatch");
         summary->records++;
         uint32_t address = 0, data = uint32_t(size - 2 - width);
         for (size_t i = 1; i <= width; i++)
@@ -111,16 +93,14 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
                                          ? char(record[1 + width + i]) : '.';
         } else if (data_record) {
             if (uint64_t(address) + data > (uint64_t(1) << 32))
-                return fail(verdict, number, "address out of range");
-            if (!image_add(image, address, image_keep(image, data), data, number)) {
-                verdict->failure = INPUT_NO_MEMORY;
-                return false;
-            }
+                return input_error(error, number, "address out of range");
+            if (!image_add(image, address, image_keep(image, data), data, number))
+                return input_no_memory(error);
             data_records++;
             summary->data_bytes += data;
         } else if (type == 5 || type == 6) {
             if (address != data_records)
-                return fail(verdict, number, "record count %u, but %u data %s before it", address, data_records,
+                return input_error(error, number, "record count %u, but %u data %s before it", address, data_records,
                             plural(data_records, "record", "records"));
         } else if (type >= 7) {
             summary->end_of_file_seen = true;
@@ -128,9 +108,7 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
             summary->start_address = address;
         }
     }
-    if (ferror(file)) {
-        *verdict = {INPUT_NOT_READ, 0, 0, errno, ""};
-        return false;
-    }
+    if (ferror(file))
+        return input_system_error(error, "cannot read input file");
     return true;
 }

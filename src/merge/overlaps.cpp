@@ -4,6 +4,7 @@
 #include "merge/overlaps.h"
 
 #include "cli/command.h"
+#include "cli/report.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,6 +4,7 @@
 #include "merge/slot.h"
 
 #include "cli/command.h"
+#include "cli/report.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -155,9 +156,7 @@ static void lay_out_range(const slot_t *slot, size_t index, uint64_t lowest, con
         stamp->first = uint32_t(lowest);
         stamp->last = stamp->at - 1;
     }
-    if (stamp->kind == STAMP_STM32 && (uint64_t(stamp->last) + 1 - stamp->first) % 4 != 0)
-        command_error("STM32 computes over whole 32-bit words, and %08Xh - %08Xh holds %llu bytes", stamp->first,
-                      stamp->last, static_cast<unsigned long long>(uint64_t(stamp->last) + 1 - stamp->first));
+    slot_check_words(stamp, command_error);
     uint64_t hole = image_view_hole(view, stamp->first, uint64_t(stamp->last) + 1);
     if (hole != uint64_t(stamp->last) + 1)
         command_error("%s %08Xh - %08Xh has no data at %08Xh; --fill gives the gaps a value%s%s%s%s",
@@ -177,7 +176,6 @@ static void lay_out_range(const slot_t *slot, size_t index, uint64_t lowest, con
 
 void slot_build(slot_t *slot, image_view_t *view)
 {
-    view->pad = slot->pad;
     // the fill before each piece of data, the fill after the last one, each
     // range apart, and the stamps' bytes
     size_t count = view->pieces.count;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "ihex.h"
+#include "image/growing.h"
 #include "image/image.h"
 #include "inputs/inputs.h"
 #include "quillkit.h"
@@ -45,14 +46,14 @@ struct slot_t {
     uint32_t crc_at, crc_first, crc_last;
 };
 
-// The slot's options, all of which take a value: getopt_long codes for a
-// command's table of options, which hands them to slot_read_option.
-enum slot_option_t { SLOT_FILL = 0x100, SLOT_PAD, SLOT_STAMP, SLOT_CRC, SLOT_CRC_AT, SLOT_CRC_RANGE, SLOT_CRC_ENDIAN };
-#define SLOT_OPTIONS                                                                                              \
-    {"fill", required_argument, nullptr, SLOT_FILL}, {"pad", required_argument, nullptr, SLOT_PAD},                 \
-        {"stamp", required_argument, nullptr, SLOT_STAMP}, {"crc", required_argument, nullptr, SLOT_CRC},           \
-        {"crc-at", required_argument, nullptr, SLOT_CRC_AT}, {"crc-range", required_argument, nullptr, SLOT_CRC_RANGE}, \
-        {"crc-endian", required_argument, nullptr, SLOT_CRC_ENDIAN}
+// The slot's options, all of which take a value: rows of a command's table
+// of options, whose codes it hands to slot_read_option. --fill and --stamp
+// may be given again.
+enum slot_option_t { SLOT_FILL = 0x180, SLOT_PAD, SLOT_STAMP, SLOT_CRC, SLOT_CRC_AT, SLOT_CRC_RANGE, SLOT_CRC_ENDIAN };
+#define SLOT_OPTION_ROWS                                                                                          \
+    {"fill", SLOT_FILL, true, false}, {"pad", SLOT_PAD, true, true}, {"stamp", SLOT_STAMP, true, false},           \
+        {"crc", SLOT_CRC, true, true}, {"crc-at", SLOT_CRC_AT, true, true}, {"crc-range", SLOT_CRC_RANGE, true, true}, \
+        {"crc-endian", SLOT_CRC_ENDIAN, true, true}
 
 // Reading the options (slot_options.cpp).
 
@@ -76,6 +77,10 @@ const char *slot_last_included(const char *option, uint32_t first, uint32_t last
 // message; and the name of the option that gives its range.
 const char *slot_stamp_label(const stamp_t *stamp, char (&text)[64]);
 const char *slot_range_option(const stamp_t *stamp);
+
+// STM32's CRC unit takes whole 32-bit words: a range of another size ends
+// the run through `fail` (command_usage_error, or command_error).
+void slot_check_words(const stamp_t *stamp, void (*fail)(const char *format, ...));
 
 // The laying out (slot.cpp).
 

@@ -4,6 +4,9 @@
 #include "merge/slot.h"
 
 #include "cli/command.h"
+#include "cli/report.h"
+#include "cli/suggest.h"
+#include "cli/values.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -119,7 +122,7 @@ static void read_stamp(slot_t *slot, const char *value)
     stamp_t stamp;
     if (!take_kind(text, &stamp))
         command_usage_error("unknown stamp '%s'. Did you mean '%s'? '%s --stamp list' lists every one", text,
-                            nearest_name(text, stamp_name), command_name);
+                            nearest_name(text, stamp_name), command_name());
     char *field = strtok(at + 1, ",");
     stamp.at = read_address("--stamp", field == nullptr ? "" : field);
     bool value_given = false, width_given = false;
@@ -130,9 +133,7 @@ static void read_stamp(slot_t *slot, const char *value)
             read_range("--stamp range=", setting, &stamp.first, &stamp.last);
             stamp.range_given = true;
         } else if (strncmp(field, "endian=", 7) == 0 && stamp.kind != STAMP_SHA256) {
-            if (strcmp(setting, "little") != 0 && strcmp(setting, "big") != 0)
-                command_usage_error("invalid value for --stamp endian=: '%s'. Must be little or big", setting);
-            stamp.big_endian = strcmp(setting, "big") == 0;
+            stamp.big_endian = read_big_endian("--stamp endian=", setting);
         } else if (strncmp(field, "width=", 6) == 0 && (is_sum(&stamp) || stamp.kind >= STAMP_LENGTH)) {
             stamp.width = read_bounded("--stamp width=", setting, 1, 8);
             width_given = true;
@@ -192,7 +193,7 @@ void slot_read_option(slot_t *slot, int option, const char *value)
         stamp_t stamp;
         if (!take_kind(value, &stamp) || stamp.kind > STAMP_STM32)
             command_usage_error("unknown CRC '%s'. Did you mean '%s'? '%s --crc list' lists every one", value,
-                                nearest_name(value, crc_name), command_name);
+                                nearest_name(value, crc_name), command_name());
         slot->crc_name = value;
         break;
     }
@@ -205,9 +206,7 @@ void slot_read_option(slot_t *slot, int option, const char *value)
         slot->crc_range_given = true;
         break;
     default:
-        if (strcmp(value, "little") != 0 && strcmp(value, "big") != 0)
-            command_usage_error("invalid value for --crc-endian: '%s'. Must be little or big", value);
-        slot->crc_big_endian = strcmp(value, "big") == 0;
+        slot->crc_big_endian = read_big_endian("--crc-endian", value);
         slot->crc_endian_given = true;
     }
 }
@@ -234,9 +233,17 @@ const char *slot_last_included(const char *option, uint32_t first, uint32_t last
     return text;
 }
 
+void slot_check_words(const stamp_t *stamp, void (*fail)(const char *format, ...))
+{
+    uint64_t size = uint64_t(stamp->last) + 1 - stamp->first;
+    if (stamp->kind == STAMP_STM32 && size % 4 != 0)
+        fail("STM32 computes over whole 32-bit words, and %08Xh - %08Xh holds %llu bytes", stamp->first, stamp->last,
+             static_cast<unsigned long long>(size));
+}
+
 static void check_reach(const char *what, uint64_t last, ihex_address_mode_t mode)
 {
-    if (last > address_mode_limit(mode))
+    if (!address_mode_reaches(mode, last))
         command_usage_error("%s reaches beyond %08Xh, the highest address of the %s mode", what,
                             address_mode_limit(mode), address_mode_name(mode));
 }
@@ -328,10 +335,7 @@ void slot_check_options(slot_t *slot, ihex_address_mode_t mode, bool pads_gaps)
             command_usage_error("%s at %08Xh lies inside its own range %08Xh - %08Xh%s", slot_stamp_label(stamp, label),
                                 stamp->at, stamp->first, stamp->last,
                                 slot_last_included(slot_range_option(stamp), stamp->first, stamp->last, hint));
-        if (stamp->kind == STAMP_STM32 && (uint64_t(stamp->last) + 1 - stamp->first) % 4 != 0)
-            command_usage_error("STM32 computes over whole 32-bit words, and %08Xh - %08Xh holds %llu bytes",
-                                stamp->first, stamp->last,
-                                static_cast<unsigned long long>(uint64_t(stamp->last) + 1 - stamp->first));
+        slot_check_words(stamp, command_usage_error);
     }
 }
 

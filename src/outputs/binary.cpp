@@ -1,39 +1,36 @@
 // SPDX-License-Identifier: MIT
 // binary.cpp: an image view written as a flat binary, its gaps padded,
 // and refused when the padding would be more than anyone means to flash.
-#include "outputs/outputs.h"
+#include "outputs/writers.h"
 
 #include "cli/command.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 constexpr uint64_t most_padding = uint64_t(64) << 20;
 
-// What lies at one end of a gap: the place of the block of `piece`'s region
-// that reaches furthest (the gap's lower end) or begins first (its upper
-// end), with that address; a piece the slot gave is the fill.
-static const char *describe_end(const image_piece_t *piece, bool lower, const image_t *image, const input_t *inputs,
-                                char (&text)[input_place_size + 64])
+// What lies at one end of a gap: what the view names at the gap's lower
+// end (the last byte of the piece below) or upper end (the first byte of the
+// piece above), with that address; a piece the slot gave is the fill.
+static const char *describe_end(const image_view_t *view, const image_piece_t *piece, bool lower,
+                                char (&text)[4096 + 512])
 {
-    uint64_t at = lower ? piece->end - 1 : piece->address;
-    const image_region_t *region = piece->region;
-    if (region == nullptr) {
-        snprintf(text, sizeof text, "the --fill range (%s at %08Xh)", lower ? "ending" : "beginning", uint32_t(at));
-        return text;
-    }
-    const image_block_t *block = image_sorted(image, region->first);
-    for (size_t i = region->first; i < region->first + region->count && lower; i++)
-        if (image_block_end(image_sorted(image, i)) > image_block_end(block))
-            block = image_sorted(image, i);
-    char place[input_place_size];
-    input_place(&inputs[image_input_of(image, block)], image, block->place, block->place, at, place);
-    snprintf(text, sizeof text, "%s (%s at %08Xh)", place, lower ? "ending" : "beginning", uint32_t(at));
+    uint32_t at = uint32_t(lower ? piece->end - 1 : piece->address);
+    const char *side = lower ? "ending" : "beginning";
+    char place[4096 + 448] = "the data";
+    if (piece->region == nullptr)
+        snprintf(text, sizeof text, "the --fill range (%s at %08Xh)", side, at);
+    else
+        snprintf(text, sizeof text, "%s (%s at %08Xh)",
+                 view->name != nullptr ? view->name(view->name_context, piece, lower, place, sizeof place) : place,
+                 side, at);
     return text;
 }
 
-void binary_check(const image_view_t *view, const image_t *image, const input_t *inputs, const char *path)
+void binary_check(const image_view_t *view, const char *path)
 {
     const image_piece_t *pieces = view->pieces.items;
     uint64_t padding = 0, widest_gap = 0;
@@ -48,13 +45,13 @@ void binary_check(const image_view_t *view, const image_t *image, const input_t 
     }
     if (padding <= most_padding)
         return;
-    char below[input_place_size + 64], above[input_place_size + 64];
+    char below[4096 + 512], above[4096 + 512];
     command_error("'%s' would hold %llu bytes of padding, more than 64 MiB; its widest gap, %08Xh - %08Xh, lies "
                   "between %s and %s; -R leaves an ELF section out, and an IHEX or S-record output keeps the gaps "
                   "unwritten",
                   path, static_cast<unsigned long long>(padding), uint32_t(pieces[widest - 1].end),
-                  pieces[widest].address - 1, describe_end(&pieces[widest - 1], true, image, inputs, below),
-                  describe_end(&pieces[widest], false, image, inputs, above));
+                  pieces[widest].address - 1, describe_end(view, &pieces[widest - 1], true, below),
+                  describe_end(view, &pieces[widest], false, above));
 }
 
 void output_binary(const image_view_t *view, output_t *output, uint64_t *size)

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // file.cpp: outputs written beside their targets and put in place
 // together once every one is whole, or standard output.
-#include "outputs/outputs.h"
+#include "outputs/file.h"
 
 #include "cli/command.h"
+#include "cli/report.h"
 #include "platform/platform.h"
 
 #include <cerrno>

@@ -4,6 +4,11 @@
 #include "outputs/outputs.h"
 
 #include "cli/command.h"
+#include "cli/report.h"
+#include "cli/values.h"
+#include "outputs/hex.h"
+#include "outputs/writers.h"
+#include "platform/platform.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +26,7 @@ bool output_format_read(const char *text, output_format_t *format)
     return false;
 }
 
-output_format_t output_format_of(const char *path, output_format_t otherwise)
+static output_format_t format_of(const char *path, output_format_t otherwise)
 {
     static const struct {
         const char *ending;
@@ -37,26 +42,30 @@ output_format_t output_format_of(const char *path, output_format_t otherwise)
     return otherwise != FORMAT_NONE ? otherwise : FORMAT_IHEX;
 }
 
-void outputs_check(const char *const *paths, int count, output_format_t otherwise, bool family_given, bool *ihex,
-                   bool *binary)
+void outputs_resolve(const char *const *paths, int count, output_format_t otherwise, bool family_given,
+                     output_target_t *targets, bool *ihex, bool *binary)
 {
     *ihex = *binary = false;
     for (int i = 0; i < count; i++) {
-        output_format_t format = output_format_of(paths[i], otherwise);
-        *ihex = *ihex || format == FORMAT_IHEX;
-        *binary = *binary || format == FORMAT_BINARY;
-        if (format == FORMAT_UF2 && !family_given)
+        targets[i] = {paths[i], format_of(paths[i], otherwise)};
+        *ihex = *ihex || targets[i].format == FORMAT_IHEX;
+        *binary = *binary || targets[i].format == FORMAT_BINARY;
+        if (targets[i].format == FORMAT_UF2 && !family_given)
             command_usage_error("the UF2 output '%s' needs --uf2-family: RP2040, NRF52840, SAMD51...; "
-                                "'%s --uf2-family list' lists every one", paths[i], command_name);
+                                "'%s --uf2-family list' lists every one", paths[i], command_name());
     }
 }
 
-static void report_start(const output_settings_t *settings)
+uint64_t outputs_spare_input(const char *const *outputs, int output_count, const char *path, bool one_of_many)
 {
-    if (settings->start_present)
-        report("start address %08Xh\n", settings->start_address);
-    else
-        report("no start address\n");
+    platform_file_t status;
+    if (!platform_stat(path, &status))
+        return 0;
+    for (int o = 0; o < output_count; o++)
+        if (platform_same_file(outputs[o], &status))
+            command_error(one_of_many ? "the output file is one of the inputs: '%s'"
+                                      : "the output file is the input file: '%s'", outputs[o]);
+    return status.size;
 }
 
 // What an IHEX output in the settings' mode cannot hold ends the run.
@@ -66,93 +75,102 @@ static void check_ihex(const output_settings_t *settings, const image_view_t *vi
     uint32_t limit = address_mode_limit(mode);
     const growing_t<image_piece_t> &pieces = view->pieces;
     // a --start value was checked with the command line: only an input's can be out of reach
-    const char *from = settings->start_from;
-    if (pieces.count != 0 && pieces.items[pieces.count - 1].end - 1 > limit)
+    const start_address_t *start = &settings->start;
+    if (pieces.count != 0 && !address_mode_reaches(mode, pieces.items[pieces.count - 1].end - 1))
         command_error("the data ends beyond %08Xh, the highest address of the %s mode%s", limit,
                       address_mode_name(mode), mode == IHEX_ADDRESS_MODE_LINEAR ? "" : "; --mode linear reaches FFFFFFFFh");
-    if (settings->start_present && mode == IHEX_ADDRESS_MODE_16BIT)
+    if (start->present && mode == IHEX_ADDRESS_MODE_16BIT)
         command_error("the 16bit mode has no start address record for %08Xh of '%s'; --no-start leaves it out",
-                      settings->start_address, from);
-    if (settings->start_present && settings->start_address > limit)
+                      start->address, start->from);
+    if (start->present && !address_mode_reaches(mode, start->address))
         command_error("the start address %08Xh of '%s' lies beyond %08Xh, the highest of the %s mode; --start "
-                      "or --no-start overrides it", settings->start_address, from, limit, address_mode_name(mode));
+                      "or --no-start overrides it", start->address, start->from, limit, address_mode_name(mode));
 }
 
-void outputs_write(const char *const *paths, int count, output_format_t otherwise, const output_settings_t *settings,
-                   const image_view_t *view, const image_t *image, const input_t *inputs)
+// What an output holds, for its line of the report.
+struct written_t {
+    ihex_writer_t writer;
+    uint64_t size;
+    uint32_t records;
+};
+
+static void report_written(const output_target_t *target, const written_t *written, const output_settings_t *settings,
+                           int srec_record_type, const image_view_t *view)
+{
+    report("Wrote '%s': ", target->path);
+    switch (target->format) {
+    case FORMAT_IHEX:
+        report("%u %s, %u data %s, %s mode, ", written->writer.line_count,
+               plural(written->writer.line_count, "line", "lines"), written->writer.data_byte_count,
+               plural(written->writer.data_byte_count, "byte", "bytes"), address_mode_name(settings->mode));
+        report_start_address(settings->start.present, settings->start.address);
+        break;
+    case FORMAT_SREC:
+        report("%u records, %llu data %s, S%d, ", written->records, static_cast<unsigned long long>(written->size),
+               plural(written->size, "byte", "bytes"), srec_record_type);
+        report_start_address(settings->start.present, settings->start.address);
+        break;
+    case FORMAT_BINARY:
+        report("%llu %s", static_cast<unsigned long long>(written->size), plural(written->size, "byte", "bytes"));
+        report(written->size == 0 ? "\n" : " at %08Xh - %08Xh\n", view->pieces.items[0].address,
+               uint32_t(view->pieces.items[0].address + written->size - 1));
+        break;
+    default:
+        report("%u %s, family ", written->records, plural(written->records, "block", "blocks"));
+        if (settings->family_name != nullptr)
+            report("%s (%08Xh)\n", settings->family_name, settings->family);
+        else
+            report("%08Xh\n", settings->family);
+    }
+}
+
+void outputs_write(const output_target_t *targets, int count, const output_settings_t *settings,
+                   const image_view_t *view)
 {
     srec_format_t srec{settings->record_bytes != 0 ? settings->record_bytes : 16, settings->force_s3,
-                       settings->start_present, settings->start_address, nullptr};
+                       settings->start.present, settings->start.address, nullptr};
     int srec_record_type = srec_type(view, &srec);
-    output_format_t *formats = static_cast<output_format_t *>(allocate(count * sizeof(output_format_t)));
     for (int i = 0; i < count; i++) {
-        formats[i] = output_format_of(paths[i], otherwise);
-        if (formats[i] == FORMAT_IHEX)
+        if (targets[i].format == FORMAT_IHEX)
             check_ihex(settings, view);
-        if (formats[i] == FORMAT_SREC && srec.record_bytes > srec_most_bytes(srec_record_type))
+        if (targets[i].format == FORMAT_SREC && srec.record_bytes > srec_most_bytes(srec_record_type))
             command_error("S%d records hold at most %u data bytes, not the %u of --record-bytes", srec_record_type,
                           srec_most_bytes(srec_record_type), srec.record_bytes);
-        if (formats[i] == FORMAT_BINARY)
-            binary_check(view, image, inputs, paths[i]);
+        if (targets[i].format == FORMAT_BINARY)
+            binary_check(view, targets[i].path);
     }
     // Every output whole in a temporary file, standard output last, then all
     // of them in place.
     output_t *outputs = static_cast<output_t *>(allocate(count * sizeof(output_t)));
-    ihex_writer_t *writers = static_cast<ihex_writer_t *>(allocate(count * sizeof(ihex_writer_t)));
-    uint64_t *sizes = static_cast<uint64_t *>(allocate(count * sizeof(uint64_t)));
-    uint32_t *records = static_cast<uint32_t *>(allocate(count * sizeof(uint32_t)));
+    written_t *written = static_cast<written_t *>(allocate(count * sizeof(written_t)));
     for (int pass = 0; pass < 2; pass++)
         for (int i = 0; i < count; i++) {
-            if ((strcmp(paths[i], "-") == 0) != (pass == 1))
+            const char *path = targets[i].path;
+            if ((strcmp(path, "-") == 0) != (pass == 1))
                 continue;
             output_t *output = &outputs[i];
-            if (!output_open(output, paths[i]))
-                file_error("cannot open output file", paths[i]);
-            if (formats[i] == FORMAT_IHEX) {
-                ihex_format_t format{settings->mode, settings->record_bytes != 0 ? settings->record_bytes : 32, false,
-                                     0, settings->start_present, settings->start_address};
-                output_ihex(view, output, &format, &writers[i]);
-            } else if (formats[i] == FORMAT_SREC) {
-                srec.header = paths[i];
-                output_srec(view, output, &srec, &records[i], &sizes[i]);
-            } else if (formats[i] == FORMAT_BINARY) {
-                output_binary(view, output, &sizes[i]);
+            if (!output_open(output, path))
+                file_error("cannot open output file", path);
+            if (targets[i].format == FORMAT_IHEX) {
+                hex_records_t format{settings->mode, settings->record_bytes != 0 ? settings->record_bytes : 32, false,
+                                     0, settings->start.present, settings->start.address};
+                output_ihex(view, output, &format, &written[i].writer);
+            } else if (targets[i].format == FORMAT_SREC) {
+                srec.header = path;
+                output_srec(view, output, &srec, &written[i].records, &written[i].size);
+            } else if (targets[i].format == FORMAT_BINARY) {
+                output_binary(view, output, &written[i].size);
             } else {
-                output_uf2(view, output, settings->family, &records[i]);
+                output_uf2(view, output, settings->family, &written[i].records);
             }
             if (!output_close(output))
-                file_error("cannot write output file", paths[i]);
+                file_error("cannot write output file", path);
         }
     for (int i = 0; i < count; i++)
         if (!output_commit(&outputs[i]))
-            file_error("cannot write output file", paths[i]);
-
-    for (int i = 0; i < count; i++) {
-        report("Wrote '%s': ", paths[i]);
-        if (formats[i] == FORMAT_IHEX) {
-            report("%u %s, %u data %s, %s mode, ", writers[i].line_count, plural(writers[i].line_count, "line", "lines"),
-                   writers[i].data_byte_count, plural(writers[i].data_byte_count, "byte", "bytes"),
-                   address_mode_name(settings->mode));
-            report_start(settings);
-        } else if (formats[i] == FORMAT_SREC) {
-            report("%u records, %llu data %s, S%d, ", records[i], static_cast<unsigned long long>(sizes[i]),
-                   plural(sizes[i], "byte", "bytes"), srec_record_type);
-            report_start(settings);
-        } else if (formats[i] == FORMAT_BINARY) {
-            report("%llu %s", static_cast<unsigned long long>(sizes[i]), plural(sizes[i], "byte", "bytes"));
-            report(sizes[i] == 0 ? "\n" : " at %08Xh - %08Xh\n", view->pieces.items[0].address,
-                   uint32_t(view->pieces.items[0].address + sizes[i] - 1));
-        } else {
-            report("%u %s, family ", records[i], plural(records[i], "block", "blocks"));
-            if (settings->family_name != nullptr)
-                report("%s (%08Xh)\n", settings->family_name, settings->family);
-            else
-                report("%08Xh\n", settings->family);
-        }
-    }
-    free(formats);
+            file_error("cannot write output file", targets[i].path);
+    for (int i = 0; i < count; i++)
+        report_written(&targets[i], &written[i], settings, srec_record_type, view);
     free(outputs);
-    free(writers);
-    free(sizes);
-    free(records);
+    free(written);
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // srec.cpp: an image view written as Motorola S-records, line for
 // line as objcopy writes them.
-#include "outputs/outputs.h"
+#include "outputs/writers.h"
 
 #include "cli/command.h"
 

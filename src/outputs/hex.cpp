@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// ihex.cpp: an image view written as Intel HEX text.
-#include "outputs/outputs.h"
+// hex.cpp: an image view written as Intel HEX text.
+#include "outputs/hex.h"
 
 #include "cli/command.h"
 
@@ -27,7 +27,7 @@ static void write_block(ihex_writer_t *writer, output_sink_t *sink, uint8_t last
     }
 }
 
-void output_ihex(const image_view_t *view, output_t *output, const ihex_format_t *format, ihex_writer_t *writer)
+void output_ihex(const image_view_t *view, output_t *output, const hex_records_t *format, ihex_writer_t *writer)
 {
     ihex_writer_init(writer);
     writer->address_mode = format->mode;

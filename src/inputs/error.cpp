@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+// error.cpp: the one form of a reader's error, filled where the reader
+// finds what is wrong and told once.
+#include "inputs/inputs.h"
+
+#include "cli/command.h"
+#include "inputs/readers.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+bool input_error(input_error_t *error, uint32_t line, const char *format, ...)
+{
+    error->line = line;
+    error->system_error = 0;
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(error->text, sizeof error->text, format, arguments);
+    va_end(arguments);
+    return false;
+}
+
+bool input_system_error(input_error_t *error, const char *what)
+{
+    int system_error = errno;
+    input_error(error, 0, "%s", what);
+    error->system_error = system_error;
+    return false;
+}
+
+bool input_no_memory(input_error_t *error)
+{
+    return input_error(error, 0, "cannot allocate memory");
+}
+
+bool input_no_format(input_error_t *error, uint32_t line)
+{
+    return input_error(error, 0, "'%s' is neither Intel HEX, S-records nor ELF (line %u begins with none of them); "
+                       "a raw binary goes with --binary %s@ADDRESS", error->path, line, error->path);
+}
+
+void input_fail(const input_error_t *error)
+{
+    if (error->system_error != 0)
+        command_error("%s: '%s': %s", error->text, error->path, strerror(error->system_error));
+    if (error->line != 0)
+        command_error("%s at line %u of '%s'", error->text, error->line, error->path);
+    command_error("%s", error->text);
+}
