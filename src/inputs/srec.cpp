@@ -5,35 +5,20 @@
 #include "inputs/readers.h"
 
 #include "cli/report.h"
+#include "ihex.h"
 #include "platform/platform.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// The value of a hexadecimal digit, or 16 and above for any other character.
-struct digit_table_t {
-    uint8_t value[256];
-    constexpr digit_table_t() : value()
-    {
-        for (int c = 0; c < 256; c++)
-            value[c] = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                       : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 0xFF;
-    }
-};
-constexpr digit_table_t digits;
-
 // The width of the address field of each record type, S0 to S9 (0: no type).
 constexpr int address_width[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
-
-} // namespace
 
 bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input_error_t *error)
 {
     // "S", a type, and 255 bytes after the count at the most: 514 characters
     char line[1024];
-    uint8_t record[256];
+    uint8_t record[sizeof line / 2];
     uint32_t number = 0, data_records = 0;
     while (platform_read_line(line, sizeof line, file) != nullptr) {
         number++;
@@ -52,9 +37,8 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
         if (line[0] != 'S')
             return input_error(error, number, "invalid start code");
         int type = line[1] - '0';
-        if (summary->records == 0 && (length < 2 || type < 0 || type > 9)) {
+        if (summary->records == 0 && (length < 2 || type < 0 || type > 9))
             return input_no_format(error, number); // "S" and no digit: no S-record at all
-        }
         if (length < 2 || type < 0 || type > 9 || address_width[type] == 0)
             return input_error(error, number, "unknown record type S%c", length < 2 ? ' ' : line[1]);
         if (length % 2 != 0)
@@ -65,26 +49,23 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
         if (data_record && out == nullptr)
             return input_no_memory(error);
         // the count, the address, the data and the checksum
+        if (ihex_hex_decode(line + 2, record, uint32_t(size)) != size)
+            return input_error(error, number, "invalid character");
         uint32_t sum = 0;
-        for (size_t i = 0; i < size; i++) {
-            uint8_t high = digits.value[uint8_t(line[2 + 2 * i])], low = digits.value[uint8_t(line[3 + 2 * i])];
-            if ((high | low) > 15)
-                return input_error(error, number, "invalid character");
-            uint8_t byte = uint8_t(high << 4 | low);
-            sum += byte;
-            if (out != nullptr && i >= 1 + width && i + 1 < size && i < 256)
-                out[i - 1 - width] = byte;
-            record[std::min<size_t>(i, 255)] = byte;
-        }
+        for (size_t i = 0; i < size; i++)
+            sum += record[i];
         if (size == 0 || record[0] != size - 1)
             return input_error(error, number, "byte count %u, but %u %s it", size == 0 ? 0 : record[0],
-                        unsigned(size == 0 ? 0 : size - 1), plural(size == 0 ? 0 : size - 1, "byte follows", "bytes follow"));
+                               unsigned(size == 0 ? 0 : size - 1),
+                               plural(size == 0 ? 0 : size - 1, "byte follows", "bytes follow"));
         if (size < 2 + width)
             return input_error(error, number, "byte count %u is too short for an S%d record", record[0], type);
         if (uint8_t(sum - record[size - 1]) != uint8_t(~record[size - 1]))
             return input_error(error, number, "checksum mismatch");
         summary->records++;
         uint32_t address = 0, data = uint32_t(size - 2 - width);
+        if (out != nullptr)
+            memcpy(out, record + 1 + width, data);
         for (size_t i = 1; i <= width; i++)
             address = address << 8 | record[i];
         if (type == 0 && summary->header[0] == '\0') {
@@ -100,8 +81,8 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
             summary->data_bytes += data;
         } else if (type == 5 || type == 6) {
             if (address != data_records)
-                return input_error(error, number, "record count %u, but %u data %s before it", address, data_records,
-                            plural(data_records, "record", "records"));
+                return input_error(error, number, "record count %u, but %u data %s before it", address,
+                                   data_records, plural(data_records, "record", "records"));
         } else if (type >= 7) {
             summary->end_of_file_seen = true;
             summary->start_present = address != 0;

@@ -4,12 +4,11 @@
 #include "outputs/writers.h"
 
 #include "cli/command.h"
+#include "ihex.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-
-static const char digits[] = "0123456789ABCDEF";
 
 int srec_type(const image_view_t *view, const srec_format_t *format)
 {
@@ -30,25 +29,23 @@ static void write_record(output_sink_t *sink, int type, int width, uint32_t addr
                          size_t size)
 {
     char *line = output_sink_room(sink, 2 + 2 * (1 + width + size + 1) + 2), *out = line;
-    uint32_t sum = uint32_t(width + size + 1);
+    uint8_t head[5] = {uint8_t(width + size + 1)};
+    for (int i = 0; i < width; i++)
+        head[1 + i] = uint8_t(address >> 8 * (width - 1 - i));
+    uint32_t sum = 0;
+    for (int i = 0; i <= width; i++)
+        sum += head[i];
+    for (size_t i = 0; i < size; i++)
+        sum += data[i];
+    uint8_t checksum = uint8_t(~sum);
     *out++ = 'S';
     *out++ = char('0' + type);
-    *out++ = digits[sum >> 4];
-    *out++ = digits[sum & 15];
-    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) {
-        uint8_t byte = uint8_t(address >> shift);
-        sum += byte;
-        *out++ = digits[byte >> 4];
-        *out++ = digits[byte & 15];
-    }
-    for (size_t i = 0; i < size; i++) {
-        sum += data[i];
-        *out++ = digits[data[i] >> 4];
-        *out++ = digits[data[i] & 15];
-    }
-    uint8_t checksum = uint8_t(~sum);
-    *out++ = digits[checksum >> 4];
-    *out++ = digits[checksum & 15];
+    ihex_hex_encode(out, head, uint32_t(1 + width));
+    out += 2 * (1 + width);
+    ihex_hex_encode(out, data, uint32_t(size));
+    out += 2 * size;
+    ihex_hex_encode(out, &checksum, 1);
+    out += 2;
     *out++ = '\r';
     *out++ = '\n';
     sink->used += size_t(out - line);

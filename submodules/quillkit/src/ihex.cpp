@@ -423,6 +423,24 @@ int ihex_line_buffer_feed(ihex_line_buffer_t *buffer, const char *chunk, uint32_
     return result;
 }
 
+uint32_t ihex_hex_decode(const char *text, uint8_t *bytes, uint32_t count)
+{
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t byte;
+        if (!read_byte(p, &byte))
+            return i;
+        bytes[i] = uint8_t(byte);
+    }
+    return count;
+}
+
+void ihex_hex_encode(char *text, const uint8_t *bytes, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; i++)
+        text = put_byte(text, bytes[i]);
+}
+
 const char *ihex_result_text(int result)
 {
     switch (result) {

@@ -297,6 +297,20 @@ void ihex_line_buffer_init(ihex_line_buffer_t *buffer, char *storage, uint32_t c
  */
 int ihex_line_buffer_feed(ihex_line_buffer_t *buffer, const char *chunk, uint32_t size, uint32_t *used);
 
+/*
+ * Hexadecimal digits as records hold them, for other record formats on the
+ * same digits (Motorola S-records).
+ *
+ * ihex_hex_decode reads `count` bytes, two digits each (either case), from
+ * `text` into `bytes`, and returns `count`, or the index of the first byte
+ * whose digits are not both hexadecimal. A byte's second character is only
+ * looked at when its first one is a digit, so reading stops at a NUL.
+ * ihex_hex_encode writes `count` bytes as 2 * count upper-case digits, with
+ * no NUL after them.
+ */
+uint32_t ihex_hex_decode(const char *text, uint8_t *bytes, uint32_t count);
+void ihex_hex_encode(char *text, const uint8_t *bytes, uint32_t count);
+
 #ifdef __cplusplus
 }
 #endif

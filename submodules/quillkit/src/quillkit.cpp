@@ -5,6 +5,14 @@
 #include <cassert>
 #include <cstring>
 
+#define QKIT_TEXT(x) #x
+#define QKIT_VERSION_TEXT(major, minor, patch) QKIT_TEXT(major) "." QKIT_TEXT(minor) "." QKIT_TEXT(patch)
+
+const char *qkit_version(void)
+{
+    return QKIT_VERSION_TEXT(QKIT_VERSION_MAJOR, QKIT_VERSION_MINOR, QKIT_VERSION_PATCH);
+}
+
 void qkit_pad(uint8_t *buffer, size_t size, uint32_t value, int32_t pad_granularity)
 {
     assert((pad_granularity == 1) || (pad_granularity == 2) || (pad_granularity == 4));

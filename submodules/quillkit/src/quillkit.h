@@ -8,9 +8,22 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/*
+ * The version of these headers: QKIT_VERSION_NUMBER is
+ * MAJOR * 10000 + MINOR * 100 + PATCH, for a compile-time check such as
+ * "#if QKIT_VERSION_NUMBER < 10002". qkit_version() gives the version of the
+ * library that was linked, as "MAJOR.MINOR.PATCH", to compare at run time.
+ */
+#define QKIT_VERSION_MAJOR 1
+#define QKIT_VERSION_MINOR 0
+#define QKIT_VERSION_PATCH 2
+#define QKIT_VERSION_NUMBER (QKIT_VERSION_MAJOR * 10000 + QKIT_VERSION_MINOR * 100 + QKIT_VERSION_PATCH)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+const char *qkit_version(void);
 
 /*
  * Fills `size` bytes from `buffer` with `value` repeated in units of
