@@ -250,6 +250,20 @@ void image_view_sort(image_view_t *view)
               [](const image_piece_t &a, const image_piece_t &b) { return a.address < b.address; });
 }
 
+bool image_view_run(const image_view_t *view, size_t *index, uint64_t *first, uint64_t *end)
+{
+    const image_piece_t *pieces = view->pieces.items;
+    size_t i = *index;
+    if (i >= view->pieces.count)
+        return false;
+    *first = pieces[i].address;
+    *end = pieces[i].end;
+    while (++i < view->pieces.count && pieces[i].address == *end)
+        *end = pieces[i].end;
+    *index = i;
+    return true;
+}
+
 uint64_t image_view_hole(const image_view_t *view, uint64_t first, uint64_t end)
 {
     for (size_t i = 0; i < view->pieces.count && first < end; i++) {

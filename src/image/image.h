@@ -161,6 +161,9 @@ bool image_view_of(image_t *image, image_paint_t paint, uint8_t pad, image_view_
 // Adds a piece; image_view_sort puts them in address order once all are in.
 bool image_view_add(image_view_t *view, uint32_t address, uint64_t end, const uint8_t *bytes);
 void image_view_sort(image_view_t *view);
+// The next run of pieces that touch, from the piece at *index on: its
+// [*first, *end), *index moved past it; false when no piece is left.
+bool image_view_run(const image_view_t *view, size_t *index, uint64_t *first, uint64_t *end);
 // The lowest address in [first, end) that no piece gives, or end.
 uint64_t image_view_hole(const image_view_t *view, uint64_t first, uint64_t end);
 // The bytes of [address, address + size), which the pieces must cover: a

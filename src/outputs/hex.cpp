@@ -43,12 +43,8 @@ void output_ihex(const image_view_t *view, output_t *output, const hex_records_t
     // whole.
     uint64_t chunk = format->skip ? uint64_t(1) << 32 : 1024 * format->record_bytes;
     uint8_t *scratch = format->skip ? nullptr : static_cast<uint8_t *>(allocate(chunk));
-    const image_piece_t *pieces = view->pieces.items;
-    size_t cursor = 0;
-    for (size_t i = 0; i < view->pieces.count;) {
-        uint64_t first = pieces[i].address, end = pieces[i].end;
-        while (++i < view->pieces.count && pieces[i].address == end)
-            end = pieces[i].end;
+    size_t cursor = 0, index = 0;
+    for (uint64_t first, end; image_view_run(view, &index, &first, &end);) {
         for (uint64_t at = first; at < end; at += chunk) {
             writer->remaining = uint32_t(std::min(chunk, end - at));
             writer->data = image_view_bytes(view, &cursor, at, writer->remaining, scratch);

@@ -63,12 +63,8 @@ void output_srec(const image_view_t *view, output_t *output, const srec_format_t
     // Runs of touching pieces, read in chunks of whole records.
     uint64_t chunk = 1024 * format->record_bytes;
     uint8_t *scratch = static_cast<uint8_t *>(allocate(chunk));
-    const image_piece_t *pieces = view->pieces.items;
-    size_t cursor = 0;
-    for (size_t i = 0; i < view->pieces.count;) {
-        uint64_t first = pieces[i].address, end = pieces[i].end;
-        while (++i < view->pieces.count && pieces[i].address == end)
-            end = pieces[i].end;
+    size_t cursor = 0, index = 0;
+    for (uint64_t first, end; image_view_run(view, &index, &first, &end);) {
         for (uint64_t at = first; at < end; at += chunk) {
             uint64_t size = std::min(chunk, end - at);
             const uint8_t *bytes = image_view_bytes(view, &cursor, at, size, scratch);
