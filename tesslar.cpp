@@ -192,7 +192,7 @@ static void read_input(const conversion_options_t *options, hex_text_t *input, c
                        data_section_list_t *sections, platform_file_t *input_file)
 {
     printf("\nInput file: %s\n", options->input_path);
-    FILE *file = open_input(options->input_path, input_file);
+    FILE *file = open_input(options->input_path, input_file, false);
     if (file == nullptr)
         fatal_error(0, "cannot open input file: '%s'", options->input_path);
 

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     std::vector<uint8_t> file(bytes, bytes + size); // a block of its own size: reads past it show
     span_t span{file.data(), file.data() + size};
     elf_file_t elf;
-    input_error_t error{"fuzz.elf", 0, 0, ""};
+    input_error_t error{"fuzz.elf", 0, 0, 0, ""};
     bool read = elf_open(&elf, file.data(), size, &error);
     if (read) {
         std::vector<elf_segment_t> segments(elf.phnum); // exactly the room it asks for

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     image_t image;
     image_init(&image, 0, 0);
     input_summary_t summary{};
-    input_error_t error{"fuzz.srec", 0, 0, ""};
+    input_error_t error{"fuzz.srec", 0, 0, 0, ""};
     bool read = image_begin_input(&image) && input_read_srec(&image, file, &summary, &error);
     uint64_t bytes = 0;
     for (size_t i = 0; i < image.blocks.count; i++) {

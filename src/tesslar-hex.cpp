@@ -10,6 +10,7 @@
 #include "inputs/file.h"
 #include "inputs/inputs.h"
 #include "outputs/hex.h"
+#include "outputs/file.h"
 #include "outputs/outputs.h"
 #include "platform/platform.h"
 
@@ -101,10 +102,10 @@ static void read_command_line(int argc, char **argv, hex_options_t *options)
 static uint64_t read_input(const char *path, image_t *image, uint64_t *size)
 {
     platform_file_t file;
-    FILE *input = open_input(path, &file);
+    FILE *input = open_input(path, &file, true);
     if (input == nullptr)
         file_error("cannot open input file", path);
-    input_error_t error{path, 0, 0, ""};
+    input_error_t error{path, 0, 0, 0, ""};
     uint64_t offset;
     if (!input_load(image, input, &offset, size, &error))
         input_fail(&error);
@@ -153,6 +154,8 @@ int main(int argc, char **argv)
     command_begin("tesslar-hex", usage_text);
     platform_arguments(&argc, &argv);
     read_command_line(argc, argv, &options);
+    if (options.records.sync)
+        output_sync_to_disk();
     uint64_t input_size = outputs_spare_input(&options.output_path, 1, options.input_path, false);
 
     image_t image;

@@ -12,6 +12,7 @@
 #include "inputs/inputs.h"
 #include "merge/overlaps.h"
 #include "merge/slot.h"
+#include "outputs/file.h"
 #include "outputs/outputs.h"
 #include "outputs/uf2_family.h"
 #include "platform/platform.h"
@@ -225,6 +226,9 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
     }
     while (optind < argc) // after "--"
         options->inputs[options->input_count++] = input_t{argv[optind++], INPUT_IHEX, 0, nullptr, 0, 0};
+    for (int i = 0, standard = 0; i < options->input_count; i++)
+        if (strcmp(options->inputs[i].path, "-") == 0 && ++standard == 2)
+            command_usage_error("'-' is given twice as an input: standard input is read once");
 
     if (options->input_count == 0)
         command_usage_error("missing input file");
@@ -251,6 +255,8 @@ int main(int argc, char **argv)
     command_begin("tesslar-merge", usage_text);
     platform_arguments(&argc, &argv);
     read_command_line(argc, argv, &options);
+    if (options.records.sync)
+        output_sync_to_disk();
     // Every data byte takes at least two characters of an IHEX file and
     // every record 14, so the inputs' sizes also bound what the image keeps.
     uint64_t input_bytes = 0;

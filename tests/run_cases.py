@@ -75,8 +75,8 @@ def run_case(case, v, program, wrapper, windows):
         if wrapper == ["valgrind"]:  # successful runs must free every block too
             wrapper += ["-q", "--error-exitcode=99"] + (["--leak-check=no"] if status else
                        ["--leak-check=full", "--errors-for-leak-kinds=all"])
-        run = subprocess.run(wrapper + [program] + shlex.split(case["args"]), cwd=folder,
-                             capture_output=True, preexec_fn=limits, timeout=600)
+        run = subprocess.run(wrapper + [program] + shlex.split(case["args"]), cwd=folder, capture_output=True,
+                             input=v(case.get("stdin", "empty")), preexec_fn=limits, timeout=600)
         if run.returncode != status:
             problems.append(f"exit status {run.returncode}, expected {status}")
         out = run.stdout

@@ -81,6 +81,9 @@ bool options_read_records(record_options_t *options, int code, const char *value
         options->start_address = read_address("--start", value);
         options->start_given = true;
         return true;
+    case OPTION_SYNC:
+        options->sync = true;
+        return true;
     default:
         return false;
     }

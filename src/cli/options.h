@@ -48,20 +48,23 @@ int options_next(option_reader_t *reader, char **value);
 
 // The codes of the options every command takes, and those of its IHEX
 // output that both tesslar-hex and tesslar-merge take.
-enum common_option_t { OPTION_HELP = 0x100, OPTION_VERSION, OPTION_RECORD_BYTES, OPTION_MODE, OPTION_START };
+enum common_option_t { OPTION_HELP = 0x100, OPTION_VERSION, OPTION_RECORD_BYTES, OPTION_MODE, OPTION_START,
+                       OPTION_SYNC };
 #define OPTION_ROWS_COMMON {"help", OPTION_HELP, false, false}, {"version", OPTION_VERSION, false, false}
 #define OPTION_ROWS_RECORDS                                                                                       \
     {"record-bytes", OPTION_RECORD_BYTES, true, true}, {"mode", OPTION_MODE, true, true},                          \
-        {"start", OPTION_START, true, true}
+        {"start", OPTION_START, true, true}, {"sync", OPTION_SYNC, false, true}
 
 // What those options say: data bytes a record (0 until given), the address
-// mode (linear until given) and the start address to write.
+// mode (linear until given), the start address to write, and whether the
+// outputs are flushed to the disk.
 struct record_options_t {
     uint32_t record_bytes;
     ihex_address_mode_t mode;
     bool start_given;
     uint32_t start_address;
+    bool sync;
 };
-inline constexpr record_options_t record_options_default{0, IHEX_ADDRESS_MODE_LINEAR, false, 0};
+inline constexpr record_options_t record_options_default{0, IHEX_ADDRESS_MODE_LINEAR, false, 0, false};
 // Takes an option of OPTION_ROWS_RECORDS: true when `code` is one.
 bool options_read_records(record_options_t *options, int code, const char *value);

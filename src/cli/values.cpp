@@ -60,6 +60,20 @@ void read_range(const char *option, const char *text, uint32_t *first, uint32_t 
         bad_value(option, text, "The first address is above the last");
     *first = uint32_t(a);
     *last = uint32_t(end);
+    char hint[192];
+    if (separator == colon && range_end_hint(option, *first, *last, hint)[0] != '\0')
+        command_warning("%s", hint);
+}
+
+const char *range_end_hint(const char *option, uint32_t first, uint32_t last, char (&text)[192])
+{
+    text[0] = '\0';
+    if (first % 0x100 == 0 && last % 0x100 == 0 && last > first) {
+        const char *space = option[strlen(option) - 1] == '=' ? "" : " ";
+        snprintf(text, sizeof text, "%s%s0x%08X:0x%08X includes %08Xh; did you mean 0x%08X:0x%08X (0x%08X+0x%X)?",
+                 option, space, first, last, last, first, last - 1, first, last - first);
+    }
+    return text;
 }
 
 bool read_big_endian(const char *option, const char *text)

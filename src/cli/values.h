@@ -12,8 +12,14 @@
 uint32_t read_address(const char *option, const char *text);
 // A number from `low` to `high`.
 uint32_t read_bounded(const char *option, const char *text, uint32_t low, uint32_t high);
-// "<first>:<last>", both included, or "<first>+<size>".
+// "<first>:<last>", both included, or "<first>+<size>". A range written
+// FIRST:LAST whose ends are both multiples of 100h was most likely meant to
+// end before LAST, as srec_cat's ranges do: a warning says so.
 void read_range(const char *option, const char *text, uint32_t *first, uint32_t *last);
+// The words of that warning, for errors that such a range causes too:
+// "--fill 0x08004000:0x08020000 includes 08020000h; did you mean
+// 0x08004000:0x0801FFFF (0x08004000+0x1C000)?"; "" for another range.
+const char *range_end_hint(const char *option, uint32_t first, uint32_t last, char (&text)[192]);
 // "little" or "big": true for big.
 bool read_big_endian(const char *option, const char *text);
 

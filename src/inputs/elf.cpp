@@ -240,7 +240,8 @@ bool elf_sections(elf_file_t *elf, elf_segment_t *segments, void (*on_piece)(voi
         }
         if (type != SHT_NULL && type != SHT_NOBITS && !inside(offset, length, 0, elf->size))
             return fail(elf, "section %.64s: its bytes lie past the end of the file", name);
-        if ((flags & SHF_ALLOC) == 0 || type == SHT_NOBITS || length == 0)
+        // an inactive section (SHT_NULL) has no bytes, whatever its header says
+        if ((flags & SHF_ALLOC) == 0 || type == SHT_NULL || type == SHT_NOBITS || length == 0)
             continue;
         uint64_t load = address;
         uint64_t segment = use_paddr ? segment_of(*elf, segments, segment_count, offset, length, address,

@@ -8,7 +8,9 @@ bool input_read_ihex(image_t *image, FILE *file, input_summary_t *summary, input
 {
     char line[hex_line_size];
     hex_text_t text;
+    text_reader_t counted;
     hex_text_begin(&text, file, line);
+    hex_text_count(&text, &counted);
     uint32_t address = 0, length;
     for (;;) {
         uint8_t *room = image_room(image, 255);
@@ -24,8 +26,11 @@ bool input_read_ihex(image_t *image, FILE *file, input_summary_t *summary, input
     if (ferror(file))
         return input_system_error(error, "cannot read input file");
     // a first record that does not begin with ':' is no IHEX at all
-    if (text.reader.record_count == 1 && text.error == IHEX_RESULT_INVALID_START_CODE)
-        return input_no_format(error, text.line_number);
+    bool first = text.reader.record_count == (text.nul_column != 0 ? 0 : 1);
+    if (first && (text.nul_column != 0 ? line[0] != ':' : text.error == IHEX_RESULT_INVALID_START_CODE))
+        return input_no_format(error);
+    if (text.nul_column != 0)
+        return input_nul(error, text.line_number, text.nul_column);
     if (text.error != IHEX_RESULT_OK)
         return input_error(error, text.line_number, "%s", ihex_result_text(text.error));
     summary->start_present = text.reader.start_address_present;

@@ -47,11 +47,11 @@ bool input_read(image_t *image, input_t *input, const section_choice_t *choice, 
                 input_error_t *error)
 {
     *summary = input_summary_t{};
-    *error = input_error_t{input->path, 0, 0, ""};
+    *error = input_error_t{input->path, 0, 0, 0, ""};
     if (!image_begin_input(image))
         return input_no_memory(error);
     platform_file_t status;
-    FILE *file = open_input(input->path, &status);
+    FILE *file = open_input(input->path, &status, true);
     if (file == nullptr)
         return input_system_error(error, "cannot open input file");
     // An ELF file begins with 7Fh, which no IHEX line does.
@@ -72,7 +72,7 @@ bool input_read(image_t *image, input_t *input, const section_choice_t *choice, 
         input->kind = INPUT_ELF;
         read = input_read_elf(image, offset, size, choice, summary, error);
     } else {
-        read = input_no_format(error, 1);
+        read = input_no_format(error);
     }
     fclose(file);
     return read;

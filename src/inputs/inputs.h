@@ -47,12 +47,14 @@ struct section_choice_t {
 struct input_error_t {
     const char *path;  // the input's
     uint32_t line;     // of a text input, or 0
+    uint32_t column;   // in that line, from 1, or 0
     int system_error;  // errno of a failed open or read, or 0
     char text[4096 + 512];
 };
 // Words for *error, printf-style: with a line, "<text> at line 3 of
-// 'app.hex'"; else the whole message, which names the file. Returns false,
-// for a reader to return.
+// 'app.hex'" (with a column set after, "at line 3, column 9 of"); else the
+// whole message, which names the file. Returns false, for a reader to
+// return.
 __attribute__((format(printf, 3, 4))) bool input_error(input_error_t *error, uint32_t line, const char *format, ...);
 // A failed open or read ("cannot read input file", errno), or memory out.
 bool input_system_error(input_error_t *error, const char *what);

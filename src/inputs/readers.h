@@ -48,5 +48,7 @@ bool input_filter(image_t *image, input_t *input, size_t first, input_summary_t 
 // Tells what an input held: its warnings on standard error, a line of the
 // report, and with `list_sections` an ELF file's sections, one a line.
 void input_report(const input_t *input, const input_summary_t *summary, const image_t *image, bool list_sections);
-// A file of no format this reader knows, its first record at `line`.
-bool input_no_format(input_error_t *error, uint32_t line);
+// A file told as none of the formats, with the hint that a raw binary goes
+// with --binary; and a NUL byte in a line of a text input.
+bool input_no_format(input_error_t *error);
+bool input_nul(input_error_t *error, uint32_t line, uint32_t column);

@@ -6,13 +6,18 @@
 
 #include "cli/report.h"
 #include "ihex.h"
-#include "platform/platform.h"
+#include "inputs/file.h"
 
 #include <algorithm>
 #include <cstring>
 
 // The width of the address field of each record type, S0 to S9 (0: no type).
+// S5 and S6 hold a count of the data records before them instead, in as
+// many bytes as their byte count says: S5 in 2, 3 or 4 (the Green Hills
+// tools write 4), S6 in 3 or 4; a count narrower than 32 bits is the count
+// modulo its width, as writers wrap it.
 constexpr int address_width[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
+constexpr int widest_count = 4;
 
 bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input_error_t *error)
 {
@@ -20,9 +25,16 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
     char line[1024];
     uint8_t record[sizeof line / 2];
     uint32_t number = 0, data_records = 0;
-    while (platform_read_line(line, sizeof line, file) != nullptr) {
+    text_reader_t reader;
+    text_reader_begin(&reader, file);
+    for (size_t read; (read = text_read_line(&reader, line, sizeof line)) != 0;) {
         number++;
-        size_t length = strlen(line);
+        // a NUL would hide the rest of its line ("S" and a NUL: no S-record at all)
+        const char *nul = summary->end_of_file_seen ? nullptr : static_cast<const char *>(memchr(line, 0, read));
+        if (nul != nullptr)
+            return summary->records == 0 && nul < line + 2 ? input_no_format(error)
+                                                           : input_nul(error, number, uint32_t(nul - line) + 1);
+        size_t length = strlen(line); // after the end record, a NUL ends a line as it always did
         bool whole = length != 0 && line[length - 1] == '\n';
         while (length != 0 && (line[length - 1] == '\n' || line[length - 1] == '\r'))
             length--;
@@ -38,7 +50,7 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
             return input_error(error, number, "invalid start code");
         int type = line[1] - '0';
         if (summary->records == 0 && (length < 2 || type < 0 || type > 9))
-            return input_no_format(error, number); // "S" and no digit: no S-record at all
+            return input_no_format(error); // "S" and no digit: no S-record at all
         if (length < 2 || type < 0 || type > 9 || address_width[type] == 0)
             return input_error(error, number, "unknown record type S%c", length < 2 ? ' ' : line[1]);
         if (length % 2 != 0)
@@ -58,6 +70,11 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
             return input_error(error, number, "byte count %u, but %u %s it", size == 0 ? 0 : record[0],
                                unsigned(size == 0 ? 0 : size - 1),
                                plural(size == 0 ? 0 : size - 1, "byte follows", "bytes follow"));
+        if (type == 5 || type == 6)
+            width = size - 2;
+        if ((type == 5 || type == 6) && (width < size_t(address_width[type]) || width > widest_count))
+            return input_error(error, number, "byte count %u gives an S%d record count of %u %s, not %s", record[0],
+                               type, unsigned(width), plural(width, "byte", "bytes"), type == 5 ? "2, 3 or 4" : "3 or 4");
         if (size < 2 + width)
             return input_error(error, number, "byte count %u is too short for an S%d record", record[0], type);
         if (uint8_t(sum - record[size - 1]) != uint8_t(~record[size - 1]))
@@ -80,7 +97,8 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
             data_records++;
             summary->data_bytes += data;
         } else if (type == 5 || type == 6) {
-            if (address != data_records)
+            uint32_t wrapped = width == 4 ? data_records : data_records % (uint32_t(1) << (8 * width));
+            if (address != wrapped)
                 return input_error(error, number, "record count %u, but %u data %s before it", address,
                                    data_records, plural(data_records, "record", "records"));
         } else if (type >= 7) {

@@ -148,7 +148,7 @@ static void report_stamp(const stamp_t *stamp)
 static void lay_out_range(const slot_t *slot, size_t index, uint64_t lowest, const image_view_t *view)
 {
     stamp_t *stamp = &slot->stamps.items[index];
-    char label[64], other[64], phrase[96], hint[160];
+    char label[64], other[64], phrase[96], hint[194];
     if (!stamp->range_given) {
         if (lowest >= stamp->at)
             command_error("nothing lies below %s at %08Xh to compute it over; %s names the bytes it covers",

@@ -68,10 +68,8 @@ void slot_read_option(slot_t *slot, int option, const char *value);
 // holds it, before it when it ends the range and after it when it begins it.
 void slot_check_options(slot_t *slot, ihex_address_mode_t mode, bool pads_gaps);
 
-// For a range FIRST:LAST whose LAST is a multiple of 100h (likely meant to
-// end before it, as srec_cat's ranges do), a hint that LAST is included and
-// the range one byte shorter, for the end of a message; else "".
-const char *slot_last_included(const char *option, uint32_t first, uint32_t last, char (&text)[160]);
+// range_end_hint's words after "; ", for the end of a message; else "".
+const char *slot_last_included(const char *option, uint32_t first, uint32_t last, char (&text)[194]);
 
 // "the CRC" for --crc's, "the sum stamp" for a --stamp sum@..., to begin a
 // message; and the name of the option that gives its range.

@@ -101,10 +101,17 @@ static bool is_sum(const stamp_t *stamp)
     return stamp->kind == STAMP_SUM || stamp->kind == STAMP_SUM_NEG || stamp->kind == STAMP_SUM_NOT;
 }
 
+static const char *const settings[] = {"range", "endian", "width", "value"};
+
+static const char *setting_name(size_t index)
+{
+    return index < std::size(settings) ? settings[index] : nullptr;
+}
+
 static bool known_setting(const char *field)
 {
-    for (const char *key : {"range=", "endian=", "width=", "value="})
-        if (strncmp(field, key, strlen(key)) == 0)
+    for (const char *key : settings)
+        if (strncmp(field, key, strlen(key)) == 0 && field[strlen(key)] == '=')
             return true;
     return false;
 }
@@ -146,8 +153,10 @@ static void read_stamp(slot_t *slot, const char *value)
         } else if (known_setting(field)) {
             command_usage_error("%.*s does not go with %s stamps", int(equals - field + 1), field, stamp.name);
         } else {
-            command_usage_error("invalid value for --stamp: '%s'. Must be KIND@ADDRESS[,range=RANGE]"
-                                "[,endian=little|big][,width=N][,value=V]", value);
+            char name[64];
+            snprintf(name, sizeof name, "%.*s", int(equals != nullptr ? equals - field : strlen(field)), field);
+            command_usage_error("unknown setting '%s' in --stamp: did you mean '%s'?", name,
+                                nearest_name(name, setting_name));
         }
     }
     for (const auto &k : kinds)
@@ -224,12 +233,10 @@ const char *slot_range_option(const stamp_t *stamp)
     return stamp->crc_options ? "--crc-range" : "range=";
 }
 
-const char *slot_last_included(const char *option, uint32_t first, uint32_t last, char (&text)[160])
+const char *slot_last_included(const char *option, uint32_t first, uint32_t last, char (&text)[194])
 {
-    text[0] = '\0';
-    if (last % 0x100 == 0 && last > first)
-        snprintf(text, sizeof text, "; LAST is included: %s 0x%08X:0x%08X (or 0x%08X+0x%X) ends before %08Xh", option,
-                 first, last - 1, first, last - first, last);
+    char hint[192];
+    snprintf(text, sizeof text, "%s%s", range_end_hint(option, first, last, hint)[0] != '\0' ? "; " : "", hint);
     return text;
 }
 
@@ -258,7 +265,7 @@ static void take_fill_as_range(const slot_t *slot, stamp_t *stamp)
         uint64_t fill_end = uint64_t(fill->last) + 1;
         if (end <= fill->first || stamp->at > fill->last)
             continue;
-        char label[64], hint[160];
+        char label[64], hint[194];
         if (end == fill_end && stamp->at > fill->first) {
             stamp->first = fill->first;
             stamp->last = stamp->at - 1;
@@ -305,7 +312,7 @@ void slot_check_options(slot_t *slot, ihex_address_mode_t mode, bool pads_gaps)
         check_reach("--fill", fills.items[i].last, mode);
         for (size_t j = 0; j < i; j++)
             if (fills.items[i].first <= fills.items[j].last && fills.items[j].first <= fills.items[i].last) {
-                char hint[160];
+                char hint[194];
                 command_usage_error("the fill ranges %08Xh - %08Xh and %08Xh - %08Xh overlap%s", fills.items[j].first,
                                     fills.items[j].last, fills.items[i].first, fills.items[i].last,
                                     slot_last_included("--fill", fills.items[j].first, fills.items[j].last, hint));
@@ -330,7 +337,7 @@ void slot_check_options(slot_t *slot, ihex_address_mode_t mode, bool pads_gaps)
         if (!stamp->range_given || stamp->kind == STAMP_CONST)
             continue;
         check_reach(slot_range_option(stamp), stamp->last, mode);
-        char hint[160];
+        char hint[194];
         if (stamp->at <= stamp->last && end > stamp->first)
             command_usage_error("%s at %08Xh lies inside its own range %08Xh - %08Xh%s", slot_stamp_label(stamp, label),
                                 stamp->at, stamp->first, stamp->last,

@@ -5,6 +5,7 @@
 
 #include "cli/command.h"
 #include "cli/report.h"
+#include "image/growing.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -13,24 +14,33 @@
 
 // The outputs whose temporary files a failure removes: opened, and not yet
 // put in place.
-static output_t *pending[64];
-static size_t pending_count = 0;
+static growing_t<output_t *> pending;
+static bool sync_to_disk = false;
+
+void output_sync_to_disk()
+{
+    sync_to_disk = true;
+}
 
 static void remove_pending()
 {
-    for (size_t i = 0; i < pending_count; i++) {
-        if (pending[i]->stream != nullptr)
-            fclose(pending[i]->stream); // an open file cannot be removed everywhere
-        platform_remove(pending[i]->temporary);
+    for (size_t i = 0; i < pending.count; i++) {
+        if (pending.items[i]->stream != nullptr)
+            fclose(pending.items[i]->stream); // an open file cannot be removed everywhere
+        platform_remove(pending.items[i]->temporary);
     }
-    pending_count = 0;
+    pending.count = 0;
 }
 
 static void forget(output_t *output)
 {
-    for (size_t i = 0; i < pending_count; i++)
-        if (pending[i] == output)
-            pending[i] = pending[--pending_count];
+    for (size_t i = 0; i < pending.count; i++)
+        if (pending.items[i] == output)
+            pending.items[i] = pending.items[--pending.count];
+    if (pending.count == 0) {
+        free(pending.items);
+        pending = {};
+    }
 }
 
 bool output_open(output_t *output, const char *path)
@@ -41,13 +51,18 @@ bool output_open(output_t *output, const char *path)
     if (strcmp(path, "-") == 0) {
         output->stream = stdout;
         report_to_standard_error();
-    } else if (pending_count < sizeof pending / sizeof pending[0] &&
-               (output->stream = platform_create_beside(path, output->temporary, output->target)) != nullptr) {
-        pending[pending_count++] = output;
-        command_at_error(remove_pending);
     } else {
-        output->temporary[0] = '\0'; // what cannot be replaced is written in place
-        output->stream = platform_open(path, "wb");
+        output_t **slot = grow(&pending, 1); // before the file, which a failure must find
+        if (slot == nullptr)
+            command_error("cannot allocate memory");
+        *slot = output;
+        output->stream = platform_create_beside(path, output->temporary, output->target);
+        command_at_error(remove_pending);
+        if (output->stream == nullptr) {
+            forget(output);
+            output->temporary[0] = '\0'; // what cannot be replaced is written in place
+            output->stream = platform_open(path, "wb");
+        }
     }
     // the writers gather what they write in large pieces of their own
     if (output->stream != nullptr)
@@ -60,7 +75,7 @@ bool output_close(output_t *output)
     // the first failure's reason is the one to tell
     bool replaces = output->temporary[0] != '\0';
     int error = fflush(output->stream) != 0 || ferror(output->stream) ? errno : 0;
-    if (error == 0 && replaces && !platform_sync(output->stream))
+    if (error == 0 && replaces && sync_to_disk && !platform_sync(output->stream))
         error = errno;
     if (output->stream != stdout && fclose(output->stream) != 0 && error == 0)
         error = errno;
@@ -74,7 +89,7 @@ bool output_commit(output_t *output)
     if (output->temporary[0] == '\0')
         return true;
     forget(output);
-    if (platform_replace(output->temporary, output->target))
+    if (platform_replace(output->temporary, output->target, sync_to_disk))
         return true;
     int error = errno;
     platform_remove(output->temporary);

@@ -8,14 +8,20 @@
 #include <cstdio>
 
 /*
- * An output written to a temporary file beside it, flushed to the disk and
- * renamed over it once whole, so that a failed run (or a power cut) leaves
- * neither a partial file nor a damaged earlier one; several outputs are put
- * in place together, once every one is whole. A device, a pipe or anything
- * else that cannot be replaced is written in place, and "-" is standard
- * output (the report then goes to standard error). Until output_commit, a
- * command_error removes the temporary file.
+ * An output written to a temporary file beside it and renamed over it once
+ * whole, so that a failed run (or a crash of the program) leaves neither a
+ * partial file nor a damaged earlier one; several outputs are put in place
+ * together, once every one is whole. A device, a pipe or anything else that
+ * cannot be replaced is written in place, and "-" is standard output (the
+ * report then goes to standard error). Until output_commit, a command_error
+ * removes the temporary file.
+ *
+ * Nothing is flushed to the disk unless output_sync_to_disk asked for it
+ * (--sync), as build tools write their outputs; then each file is synced
+ * before its rename and its folder after it, so that a power cut leaves the
+ * old file or the new one.
  */
+void output_sync_to_disk();
 struct output_t {
     FILE *stream;
     const char *path;

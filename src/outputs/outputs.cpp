@@ -10,6 +10,7 @@
 #include "outputs/writers.h"
 #include "platform/platform.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -26,7 +27,9 @@ bool output_format_read(const char *text, output_format_t *format)
     return false;
 }
 
-static output_format_t format_of(const char *path, output_format_t otherwise)
+// The format an output's name says, FORMAT_NONE for a name without an
+// ending; *ending receives the ending, null for none.
+static output_format_t format_of(const char *path, const char **ending)
 {
     static const struct {
         const char *ending;
@@ -35,11 +38,37 @@ static output_format_t format_of(const char *path, output_format_t otherwise)
                    {".srec", FORMAT_SREC}, {".s19", FORMAT_SREC},  {".s28", FORMAT_SREC}, {".s37", FORMAT_SREC},
                    {".mot", FORMAT_SREC},  {".s", FORMAT_SREC},    {".sx", FORMAT_SREC},  {".bin", FORMAT_BINARY},
                    {".uf2", FORMAT_UF2}};
-    const char *dot = strrchr(path, '.');
+    *ending = strrchr(path, '.');
+    if (*ending != nullptr && (strchr(*ending, '/') != nullptr || strchr(*ending, '\\') != nullptr))
+        *ending = nullptr; // a dot of a folder's name
     for (const auto &e : endings)
-        if (dot != nullptr && strchr(dot, '/') == nullptr && strcasecmp(dot, e.ending) == 0)
+        if (*ending != nullptr && strcasecmp(*ending, e.ending) == 0)
             return e.format;
-    return otherwise != FORMAT_NONE ? otherwise : FORMAT_IHEX;
+    return FORMAT_NONE;
+}
+
+// The folder of `path`, "." for none.
+static const char *folder_of(const char *path, char (&folder)[4096])
+{
+    const char *slash = strrchr(path, '/');
+    snprintf(folder, sizeof folder, "%.*s", slash == nullptr ? 1 : slash == path ? 1 : int(slash - path),
+             slash == nullptr ? "." : path);
+    return folder;
+}
+
+// Whether two outputs name the same file: an existing one under any name,
+// or one still to be made by the same name in the same folder.
+static bool same_output(const char *a, const char *b)
+{
+    if (strcmp(a, "-") == 0 || strcmp(b, "-") == 0)
+        return strcmp(a, b) == 0;
+    platform_file_t status;
+    if (platform_stat(a, &status))
+        return platform_same_file(b, &status);
+    const char *name_a = strrchr(a, '/'), *name_b = strrchr(b, '/');
+    char folder_a[4096], folder_b[4096];
+    return strcmp(name_a != nullptr ? name_a + 1 : a, name_b != nullptr ? name_b + 1 : b) == 0 &&
+           platform_stat(folder_of(a, folder_a), &status) && platform_same_file(folder_of(b, folder_b), &status);
 }
 
 void outputs_resolve(const char *const *paths, int count, output_format_t otherwise, bool family_given,
@@ -47,19 +76,29 @@ void outputs_resolve(const char *const *paths, int count, output_format_t otherw
 {
     *ihex = *binary = false;
     for (int i = 0; i < count; i++) {
-        targets[i] = {paths[i], format_of(paths[i], otherwise)};
+        const char *ending;
+        targets[i] = {paths[i], format_of(paths[i], &ending)};
+        if (targets[i].format == FORMAT_NONE && ending != nullptr && otherwise == FORMAT_NONE)
+            command_usage_error("unknown output extension '%s' for '%s': -O names the format", ending, paths[i]);
+        if (targets[i].format == FORMAT_NONE)
+            targets[i].format = otherwise != FORMAT_NONE ? otherwise : FORMAT_IHEX;
         *ihex = *ihex || targets[i].format == FORMAT_IHEX;
         *binary = *binary || targets[i].format == FORMAT_BINARY;
         if (targets[i].format == FORMAT_UF2 && !family_given)
             command_usage_error("the UF2 output '%s' needs --uf2-family: RP2040, NRF52840, SAMD51...; "
                                 "'%s --uf2-family list' lists every one", paths[i], command_name());
+        for (int j = 0; j < i; j++)
+            if (same_output(paths[j], paths[i]))
+                command_usage_error(strcmp(paths[i], "-") == 0
+                                        ? "-o %s and -o %s: standard output takes one output"
+                                        : "-o %s and -o %s name the same file", paths[j], paths[i]);
     }
 }
 
 uint64_t outputs_spare_input(const char *const *outputs, int output_count, const char *path, bool one_of_many)
 {
     platform_file_t status;
-    if (!platform_stat(path, &status))
+    if (strcmp(path, "-") == 0 || !platform_stat(path, &status))
         return 0;
     for (int o = 0; o < output_count; o++)
         if (platform_same_file(outputs[o], &status))

@@ -14,13 +14,15 @@ enum output_format_t { FORMAT_NONE, FORMAT_IHEX, FORMAT_SREC, FORMAT_BINARY, FOR
 bool output_format_read(const char *text, output_format_t *format);
 
 // An output and its format: from its name's ending, or from -O for a name
-// that says none, else IHEX.
+// without one, else IHEX.
 struct output_target_t {
     const char *path;
     output_format_t format;
 };
-// The targets of `count` paths; a UF2 output without a family given is a
-// usage error. *ihex and *binary tell whether one is IHEX, or a binary.
+// The targets of `count` paths. Usage errors: an ending that no format has
+// without -O, a UF2 output without a family, two that name the same file
+// (`-` twice is standard output twice). *ihex and *binary tell whether one
+// is IHEX, or a binary.
 void outputs_resolve(const char *const *paths, int count, output_format_t otherwise, bool family_given,
                      output_target_t *targets, bool *ihex, bool *binary);
 

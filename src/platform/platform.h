@@ -14,6 +14,8 @@ void platform_arguments(int *argc, char ***argv);
 
 // fopen with a UTF-8 path; a folder gives null with errno EISDIR.
 FILE *platform_open(const char *path, const char *mode);
+// Standard input, read as bytes (no CR LF turned into LF).
+FILE *platform_standard_input();
 
 // What the system tells of a file: its identity (two paths name the same
 // file when both numbers agree, whatever their spelling or links), its size
@@ -46,9 +48,9 @@ FILE *platform_create_beside(const char *path, char (&temporary)[4096], char (&t
 // Puts what was written to `stream` (flushed from its buffer already) on
 // the disk, so that it outlives a power cut.
 bool platform_sync(FILE *stream);
-// Puts `temporary` in the place of `target`, in one step, and the folder's
-// new entry on the disk.
-bool platform_replace(const char *temporary, const char *target);
+// Puts `temporary` in the place of `target`, in one step; with `sync`, the
+// folder's new entry on the disk too.
+bool platform_replace(const char *temporary, const char *target, bool sync);
 void platform_remove(const char *path);
 
 // fgets, without the locking that one thread does not need where the system

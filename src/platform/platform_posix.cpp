@@ -24,6 +24,11 @@ void platform_arguments(int *, char ***)
     // already UTF-8, or whatever the user's locale makes of them
 }
 
+FILE *platform_standard_input()
+{
+    return stdin;
+}
+
 FILE *platform_open(const char *path, const char *mode)
 {
     FILE *stream = fopen(path, mode);
@@ -94,10 +99,12 @@ bool platform_sync(FILE *stream)
     return fsync(fileno(stream)) == 0;
 }
 
-bool platform_replace(const char *temporary, const char *target)
+bool platform_replace(const char *temporary, const char *target, bool sync)
 {
     if (rename(temporary, target) != 0)
         return false;
+    if (!sync)
+        return true;
     // The rename is an entry of the folder, which reaches the disk only
     // when the folder itself is synced.
     const char *slash = strrchr(target, '/');

@@ -123,6 +123,12 @@ static bool system_path(const char *path, wchar_t (&wide)[longest_path])
     return true;
 }
 
+FILE *platform_standard_input()
+{
+    _setmode(_fileno(stdin), _O_BINARY);
+    return stdin;
+}
+
 FILE *platform_open(const char *path, const char *mode)
 {
     static wchar_t wide_path[longest_path];
@@ -208,7 +214,7 @@ bool platform_sync(FILE *stream)
     return false;
 }
 
-bool platform_replace(const char *temporary, const char *target)
+bool platform_replace(const char *temporary, const char *target, bool sync)
 {
     static wchar_t from[longest_path], to[longest_path];
     if (!system_path(temporary, from) || !system_path(target, to))
@@ -216,7 +222,7 @@ bool platform_replace(const char *temporary, const char *target)
     // A virus scanner or an indexer may hold the new file open for a
     // moment after it was written: the rename is tried again for a second.
     for (int attempt = 0;; attempt++) {
-        if (MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | (sync ? MOVEFILE_WRITE_THROUGH : 0)))
             return true;
         DWORD error = GetLastError();
         if (attempt == 20 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
