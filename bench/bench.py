@@ -295,11 +295,14 @@ def elf_file(args, size):
     return path
 
 
-def crafted_elf(args, count, data_size=48):
+def crafted_elf(args, count, data_size=48, nested=False):
     """A linked 32-bit ELF file of `count` sections of `data_size` bytes, each in
     a PT_LOAD segment of its own: where each section's segment is looked up by
-    scanning every program header, the time grows with count squared."""
-    path = os.path.join(args.work, f"sections-{count}.elf")
+    scanning every program header, the time grows with count squared. With
+    `nested`, every segment's file range holds every section (each is still
+    the only one whose addresses hold its own section), so that no search by
+    file offset narrows the segments down."""
+    path = os.path.join(args.work, f"sections-{count}{'-nested' if nested else ''}.elf")
     if os.path.exists(path):
         return path
     ph_at, base = 52, 0x08000000
@@ -310,7 +313,10 @@ def crafted_elf(args, count, data_size=48):
     out = bytearray(struct.pack("<16sHHIIIIIHHHHHH", b"\x7fELF\x01\x01\x01" + bytes(9), 2, 40, 1, base, ph_at, sh_at,
                                 0, 52, 32, count, 40, count + 2, 1))
     for i in range(count):
-        out += struct.pack("<8I", 1, data_at + data_size * i, base + 64 * i, base + 64 * i, data_size, data_size, 5, 4)
+        at = data_at + data_size * i  # the section's bytes; nested, the segment's begin at the data's start
+        first, size = (data_at, data_size * count) if nested else (at, data_size)
+        address = base + 64 * i - (at - first)
+        out += struct.pack("<8I", 1, first, address, address, size, size, 5, 4)
     for i in range(count):
         out += bytes((i + j) & 0xFF for j in range(data_size))
     out += names + bytes(sh_at - names_at - len(names))
@@ -325,28 +331,36 @@ def crafted_elf(args, count, data_size=48):
 
 
 def elf(args, out_dir):
-    """tesslar-merge on a 16 MiB ELF file against objcopy -O ihex, and the
-    filled slot with its CRC-32 against objcopy followed by srec_cat,
-    alternating run by run; the images must be the same memory."""
+    """tesslar-merge on a 16 MiB ELF file against objcopy -O ihex and -O binary
+    (the binary written as a new file on the disk, under args.work, where
+    neither flushes it), the filled slot with its CRC-32 against objcopy
+    followed by srec_cat, and crafted files of many sections, alternating run
+    by run; the images must be the same memory."""
     merge_bin = os.path.join(os.path.dirname(args.tesslar), "tesslar-merge")
     size = (4 if args.quick else 16) * MiB
     path = elf_file(args, size)
-    crafted = crafted_elf(args, 5000 if args.quick else 20000)
+    many = 5000 if args.quick else 20000
+    crafted, nested = crafted_elf(args, many), crafted_elf(args, many, nested=True)
+    most = crafted_elf(args, 3 * many, nested=True)
     crc_at = 0x08100000 + size + 0xFC
     temporary = os.path.join(out_dir, "bench-objcopy.hex")
-    cases = [("D: a 16 MiB ELF to IHEX" if not args.quick else "D: a 4 MiB ELF to IHEX", [],
-              lambda out: ["objcopy", "-O", "ihex", path, out], None),
-             ("E: its slot, filled, with a CRC-32", ["--fill", f"0x08000000:{crc_at + 3:#x}", "--crc", "CRC-32",
-                                                    "--crc-at", f"{crc_at:#x}"],
+    objcopy = lambda source: lambda out: ["objcopy", "-O", "ihex", source, out]
+    cases = [(f"D: a {size // MiB} MiB ELF to IHEX", path, [], ".hex", out_dir, objcopy(path), None),
+             (f"D2: the same to a .bin, a new file on the disk", path, [], ".bin", args.work,
+              lambda out: ["arm-none-eabi-objcopy", "-O", "binary", "--gap-fill", "0xFF", path, out], None),
+             ("E: its slot, filled, with a CRC-32", path, ["--fill", f"0x08000000:{crc_at + 3:#x}", "--crc", "CRC-32",
+                                                          "--crc-at", f"{crc_at:#x}"], ".hex", out_dir,
               lambda out: ["sh", "-c", f"objcopy -O ihex {path} {temporary} && srec_cat {temporary} -intel -fill 0xFF "
                            f"0x08000000 {crc_at:#x} -crc32-l-e {crc_at:#x} -o {out} -intel"], crc_at),
-             (f"F: an ELF of {5000 if args.quick else 20000} sections, each in a segment of its own", [],
-              lambda out: ["objcopy", "-O", "ihex", crafted, out], None)]
+             (f"F: an ELF of {many} sections, each in a segment of its own", crafted, [], ".hex", out_dir,
+              objcopy(crafted), None),
+             (f"F2: {many} sections, each inside every segment's file range", nested, [], ".hex", out_dir,
+              objcopy(nested), None),
+             (f"F3: the same with {3 * many} sections and segments", most, [], ".hex", out_dir, objcopy(most), None)]
     runs = args.runs or (3 if args.quick else 7)
     rows = []
-    for name, slot, peer, crc in cases:
-        outs = {p: os.path.join(out_dir, f"bench-elf-{p}.hex") for p in ("tesslar-merge", "peer")}
-        source = crafted if name.startswith("F") else path
+    for name, source, slot, ending, folder, peer, crc in cases:
+        outs = {p: os.path.join(folder, f"bench-elf-{p}{ending}") for p in ("tesslar-merge", "peer")}
         commands = {"tesslar-merge": [merge_bin] + slot + ["-o", outs["tesslar-merge"], source],
                     "peer": peer(outs["peer"])}
         times = {p: [] for p in outs}
@@ -355,10 +369,12 @@ def elf(args, out_dir):
                 times[p].append(timed(commands[p], outs[p]))
         images = []
         for out in outs.values():
-            subprocess.run([args.tesslar, "--offset", "-0x08000000", out, out + ".bin"], stdout=subprocess.DEVNULL,
-                           check=True)
-            images.append(open(out + ".bin", "rb").read())
-            os.remove(out + ".bin")
+            if ending == ".hex":
+                subprocess.run([args.tesslar, "--offset", "-0x08000000", out, out + ".bin"],
+                               stdout=subprocess.DEVNULL, check=True)
+                os.replace(out + ".bin", out)
+            images.append(open(out, "rb").read())
+            os.remove(out)
         if images[0] != images[1]:
             sys.exit(f"{name}: the images differ")
         rows.append((name, {p: statistics.median(t) for p, t in times.items()}))
@@ -464,6 +480,7 @@ def main():
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--runs", type=int, default=None)
     parser.add_argument("--only-merge", action="store_true", help="only the merge table")
+    parser.add_argument("--only-elf", action="store_true", help="only the table of ELF inputs")
     parser.add_argument("--against", default=None, metavar="DIR",
                         help="only: every workload against the programs of another build in DIR")
     parser.add_argument("--out", default=None,
@@ -476,6 +493,9 @@ def main():
 
     if args.against:
         against(args, out_dir)
+        return 0
+    if args.only_elf:
+        elf(args, out_dir)
         return 0
     if args.only_merge:
         merge(args, out_dir)

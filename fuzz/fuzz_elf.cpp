@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     input_error_t error{"fuzz.elf", 0, 0, 0, ""};
     bool read = elf_open(&elf, file.data(), size, &error);
     if (read) {
-        std::vector<elf_segment_t> segments(elf.phnum); // exactly the room it asks for
+        std::vector<elf_segment_t> segments(3 * elf.phnum); // exactly the room it asks for
         read = elf_sections(&elf, segments.data(), check_piece, &span);
     }
     if (read != (error.text[0] == '\0'))

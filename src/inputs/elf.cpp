@@ -172,11 +172,10 @@ bool elf_open(elf_file_t *elf, const uint8_t *bytes, size_t size, input_error_t 
     return true;
 }
 
-// Keeps the loadable segments in `segments`, sorted by file offset (of equal
-// offsets, in header order), each with the reach of those up to it; returns
-// their count. Some linkers leave every p_paddr 0: *use_paddr is false then,
-// and the sections' own addresses are their load addresses.
-static size_t sort_segments(const elf_file_t &elf, elf_segment_t *segments, bool *use_paddr)
+// Keeps the loadable segments in `segments`, in header order; returns their
+// count. Some linkers leave every p_paddr 0: *use_paddr is false then, and
+// the sections' own addresses are their load addresses.
+static size_t read_segments(const elf_file_t &elf, elf_segment_t *segments, bool *use_paddr)
 {
     size_t count = 0, loads = 0;
     *use_paddr = false;
@@ -184,39 +183,84 @@ static size_t sort_segments(const elf_file_t &elf, elf_segment_t *segments, bool
         uint64_t header = elf.phoff + i * elf.phentsize, type = get(elf, header, p_type);
         *use_paddr = *use_paddr || get(elf, header, p_paddr) != 0;
         loads += type == PT_LOAD && get(elf, header, p_memsz) != 0;
-        if (type == PT_LOAD || type == PT_TLS) {
-            uint64_t offset = get(elf, header, p_offset), size = get(elf, header, p_filesz);
-            segments[count++] = {offset, offset + std::min(size, UINT64_MAX - offset), i};
-        }
+        if (type == PT_LOAD || type == PT_TLS)
+            segments[count++] = {get(elf, header, p_offset), get(elf, header, p_filesz), get(elf, header, p_vaddr),
+                                 get(elf, header, p_memsz), i, 0, type == PT_TLS};
     }
     *use_paddr = *use_paddr || loads < 2;
-    std::sort(segments, segments + count, [](const elf_segment_t &a, const elf_segment_t &b) {
-        return a.offset != b.offset ? a.offset < b.offset : a.index < b.index;
-    });
-    for (size_t i = 1; i < count; i++)
-        segments[i].reach = std::max(segments[i].reach, segments[i - 1].reach);
     return count;
+}
+
+// The end of [first, first + size), kept below 2^64.
+static uint64_t end_of(uint64_t first, uint64_t size)
+{
+    return first + std::min(size, UINT64_MAX - first);
+}
+
+// Sorts a copy of the segments by where they begin in the file (`in_memory`
+// false) or in memory, and gives each the furthest reach of those up to it.
+static void sort_by_start(elf_segment_t *sorted, size_t count, bool in_memory)
+{
+    auto start = [in_memory](const elf_segment_t &s) { return in_memory ? s.address : s.offset; };
+    std::sort(sorted, sorted + count, [&](const elf_segment_t &a, const elf_segment_t &b) {
+        return start(a) != start(b) ? start(a) < start(b) : a.index < b.index;
+    });
+    for (size_t i = 0; i < count; i++) {
+        uint64_t reach = in_memory ? end_of(sorted[i].address, sorted[i].memory_size)
+                                   : end_of(sorted[i].offset, sorted[i].file_size);
+        sorted[i].reach = i == 0 ? reach : std::max(reach, sorted[i - 1].reach);
+    }
+}
+
+// The segments of a sorted copy that may hold [first, first + length): those
+// that begin at or below `first` and, by the reach of those up to them, may
+// end at or past its end. Reach only grows along the copy, so they are one
+// run, found by two searches.
+static std::pair<const elf_segment_t *, const elf_segment_t *> window(const elf_segment_t *sorted, size_t count,
+                                                                      uint64_t first, uint64_t length,
+                                                                      bool in_memory)
+{
+    uint64_t end = end_of(first, length);
+    const elf_segment_t *after = std::partition_point(sorted, sorted + count, [&](const elf_segment_t &s) {
+        return (in_memory ? s.address : s.offset) <= first;
+    });
+    const elf_segment_t *from = std::partition_point(sorted, after, [&](const elf_segment_t &s) {
+        return s.reach < end;
+    });
+    return {from, after};
+}
+
+// Whether a segment holds the section's bytes in the file and its addresses
+// in memory, and is of the kind it needs.
+static bool holds(const elf_segment_t &s, uint64_t offset, uint64_t length, uint64_t address, bool tls)
+{
+    return s.tls == tls && inside(offset, length, s.offset, s.file_size) &&
+           inside(address, length, s.address, s.memory_size);
 }
 
 // The program header of the first segment in header order, of the kind the
 // section needs, that holds the section's bytes in the file and its
-// addresses in memory; UINT64_MAX when none does. The segments that begin at
-// or below the section's offset are searched back from the last of them, as
-// far as any still reaches past the section's end.
-static uint64_t segment_of(const elf_file_t &elf, const elf_segment_t *segments, size_t count, uint64_t offset,
-                           uint64_t length, uint64_t address, bool tls)
+// addresses in memory; UINT64_MAX when none does. Of the segments that may
+// hold its file range and those that may hold its addresses, the fewer are
+// searched; when both are many, the segments in header order up to the first
+// that holds it.
+static uint64_t segment_of(const elf_segment_t *segments, size_t count, uint64_t offset, uint64_t length,
+                           uint64_t address, bool tls)
 {
-    const elf_segment_t *after = std::upper_bound(segments, segments + count, offset,
-                                                  [](uint64_t at, const elf_segment_t &s) { return at < s.offset; });
-    uint64_t end = offset + length, found = UINT64_MAX; // the section lies within the file
-    for (const elf_segment_t *s = after; s != segments && s[-1].reach >= end;) {
-        s--;
-        uint64_t header = elf.phoff + s->index * elf.phentsize;
-        if (s->index < found && get(elf, header, p_type) == (tls ? PT_TLS : PT_LOAD) &&
-            inside(offset, length, s->offset, get(elf, header, p_filesz)) &&
-            inside(address, length, get(elf, header, p_vaddr), get(elf, header, p_memsz)))
-            found = s->index;
+    auto in_file = window(segments + count, count, offset, length, false);
+    auto in_memory = window(segments + 2 * count, count, address, length, true);
+    auto fewer = in_file.second - in_file.first <= in_memory.second - in_memory.first ? in_file : in_memory;
+    constexpr ptrdiff_t few = 64;
+    uint64_t found = UINT64_MAX;
+    if (fewer.second - fewer.first <= few) {
+        for (const elf_segment_t *s = fewer.first; s != fewer.second; s++)
+            if (s->index < found && holds(*s, offset, length, address, tls))
+                found = s->index;
+        return found;
     }
+    for (const elf_segment_t *s = segments; s != segments + count; s++)
+        if (holds(*s, offset, length, address, tls))
+            return s->index;
     return found;
 }
 
@@ -224,7 +268,11 @@ bool elf_sections(elf_file_t *elf, elf_segment_t *segments, void (*on_piece)(voi
                   void *context)
 {
     bool use_paddr;
-    size_t segment_count = sort_segments(*elf, segments, &use_paddr);
+    size_t segment_count = read_segments(*elf, segments, &use_paddr);
+    std::copy(segments, segments + segment_count, segments + segment_count);
+    std::copy(segments, segments + segment_count, segments + 2 * segment_count);
+    sort_by_start(segments + segment_count, segment_count, false);
+    sort_by_start(segments + 2 * segment_count, segment_count, true);
     for (uint64_t i = 1; i < elf->shnum; i++) { // section 0 is reserved
         uint64_t header = elf->shoff + i * elf->shentsize, flags = get(*elf, header, sh_flags);
         uint64_t offset = get(*elf, header, sh_offset), length = get(*elf, header, sh_size);
@@ -244,7 +292,7 @@ bool elf_sections(elf_file_t *elf, elf_segment_t *segments, void (*on_piece)(voi
         if ((flags & SHF_ALLOC) == 0 || type == SHT_NULL || type == SHT_NOBITS || length == 0)
             continue;
         uint64_t load = address;
-        uint64_t segment = use_paddr ? segment_of(*elf, segments, segment_count, offset, length, address,
+        uint64_t segment = use_paddr ? segment_of(segments, segment_count, offset, length, address,
                                                   (flags & SHF_TLS) != 0)
                                      : UINT64_MAX;
         if (segment != UINT64_MAX) {

@@ -36,11 +36,15 @@ struct elf_file_t {
 bool elf_open(elf_file_t *elf, const uint8_t *bytes, size_t size, input_error_t *error);
 
 // A loadable segment (PT_LOAD or PT_TLS) as elf_sections keeps it in the
-// caller's room: where its bytes begin in the file, the furthest any segment
-// up to it in that order reaches, and its program header.
+// caller's room: its bytes in the file, its addresses in memory, its program
+// header, and, in a copy sorted by where it begins in the file or in memory,
+// the furthest that any segment up to it in that order reaches.
 struct elf_segment_t {
-    uint64_t offset, reach;
+    uint64_t offset, file_size;
+    uint64_t address, memory_size;
     uint64_t index;
+    uint64_t reach;
+    bool tls;
 };
 
 // One section that goes into the image: its `size` bytes at `bytes` belong at
@@ -60,9 +64,9 @@ struct elf_piece_t {
  * a TLS section): p_paddr plus its offset in the segment; else, or when
  * every p_paddr is 0 and two or more PT_LOADs have a size, sh_addr. A 64-bit
  * address that is a sign-extended 32-bit one keeps its low 32 bits.
- * `segments` is the caller's room for elf->phnum entries; the program
- * headers are sorted there once, so that each section finds its own by a
- * search. Returns false, with *elf->error set, when a section's name or bytes
+ * `segments` is the caller's room for 3 * elf->phnum entries; the program
+ * headers are read there once, in their order and sorted by file offset and
+ * by address, so that each section finds its own by a search. Returns false, with *elf->error set, when a section's name or bytes
  * (whether it is loaded or not) lie past the end of their table or of the
  * file, or a loaded section reaches beyond 4 GiB.
  */

@@ -51,7 +51,7 @@ bool input_read_elf(image_t *image, uint64_t offset, uint64_t size, const sectio
     const uint8_t *file = image->store.items + offset; // stays put: nothing more is kept in the store
     if (!elf_open(&elf, file, size, error))
         return false;
-    elf_segment_t *segments = static_cast<elf_segment_t *>(malloc((elf.phnum + 1) * sizeof(elf_segment_t)));
+    elf_segment_t *segments = static_cast<elf_segment_t *>(malloc((3 * elf.phnum + 1) * sizeof(elf_segment_t)));
     summary->first_section = image->sections.count;
     elf_reading_t reading{image, choice, offset, file, file + size, summary,
                           segments == nullptr || !image_expect_sections(image, size_t(elf.shnum))};
