@@ -33,7 +33,8 @@ struct hex_options_t {
 
 static const char usage_text[] =
     "Usage: tesslar-hex [OPTION]... INPUT.bin OUTPUT.hex\n"
-    "Writes a binary file as Intel HEX, every byte of it.\n"
+    "Writes a binary file as Intel HEX, every byte of it; - is standard input\n"
+    "or standard output.\n"
     "\n"
     "      --address ADDRESS   IHEX address of the input's first byte (default 0)\n"
     "      --record-bytes N    data bytes per record, 1 to 255 (default 32)\n"
@@ -42,6 +43,8 @@ static const char usage_text[] =
     "      --start ADDRESS     a start address to record (not with --mode 16bit)\n"
     "      --skip BYTE         leave out the runs of this byte that would begin a\n"
     "                          record, such as 0xFF, erased flash\n"
+    "      --sync              flush the output to the disk before it takes the old\n"
+    "                          one's place, to outlive a power cut\n"
     "      --help              print this text and exit\n"
     "      --version           print the name and version and exit\n"
     "\n"
