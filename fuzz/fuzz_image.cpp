@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The view reads each region; with the gaps filled, the whole span reads
     // in chunks of any size across pieces, the pad byte in the gaps.
     image_view_t view;
-    CHECK(image_view_of(&image, IMAGE_LAST_WINS, 0xFF, &view));
+    CHECK(image_view_of(&image, IMAGE_LAST_WINS, image_pad_t{0xFF, 1}, &view));
     std::vector<uint8_t> scratch(widest + 97);
     size_t cursor = 0;
     for (r = image.regions.items; r < regions_end; r++) {

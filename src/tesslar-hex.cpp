@@ -128,7 +128,7 @@ static void write_hex(const hex_options_t *options, image_t *image, uint64_t off
                       records->mode == IHEX_ADDRESS_MODE_LINEAR ? "" : "; --mode linear reaches FFFFFFFFh");
     image_view_t view{};
     if (!image_begin_input(image) || !image_add(image, options->address, offset, size, 0) ||
-        !image_find_regions(image, true) || !image_view_of(image, IMAGE_LAST_WINS, 0xFF, &view))
+        !image_find_regions(image, true) || !image_view_of(image, IMAGE_LAST_WINS, image_pad_t{0xFF, 1}, &view))
         command_error("cannot allocate memory");
     // every byte is written unless the user names one to leave out
     hex_records_t format{records->mode, records->record_bytes, options->skip_given, uint8_t(options->skip_value),

@@ -105,7 +105,7 @@ static const char usage_text[] =
 
 // The options' codes beyond those the commands share and the slot's.
 enum merge_option_t { OPTION_OVERLAP = 0x200, OPTION_NO_START, OPTION_BINARY, OPTION_SREC_S3, OPTION_UF2_FAMILY,
-                      OPTION_CROP, OPTION_EXCLUDE, OPTION_OFFSET };
+                      OPTION_CROP, OPTION_EXCLUDE, OPTION_OFFSET, OPTION_SWAP };
 
 static void free_options(merge_options_t *options)
 {
@@ -122,7 +122,10 @@ static void free_options(merge_options_t *options)
 // filters lie one after another in options->filters.
 static void read_filter(merge_options_t *options, int option, char *value)
 {
-    const char *name = option == OPTION_CROP ? "--crop" : option == OPTION_EXCLUDE ? "--exclude" : "--offset";
+    const char *name = option == OPTION_CROP      ? "--crop"
+                       : option == OPTION_EXCLUDE ? "--exclude"
+                       : option == OPTION_SWAP    ? "--swap"
+                                                  : "--offset";
     if (options->input_count == 0)
         command_usage_error("%s applies to the input before it, and none comes before it", name);
     input_t *input = &options->inputs[options->input_count - 1];
@@ -152,6 +155,7 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
                                         {"crop", OPTION_CROP, true, false},
                                         {"exclude", OPTION_EXCLUDE, true, false},
                                         {"offset", OPTION_OFFSET, true, false},
+                                        {"swap", OPTION_SWAP, true, false},
                                         {"overlap", OPTION_OVERLAP, true, true},
                                         {"no-start", OPTION_NO_START, false, true},
                                         {"srec-s3", OPTION_SREC_S3, false, true},
@@ -192,6 +196,7 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
         case OPTION_CROP:
         case OPTION_EXCLUDE:
         case OPTION_OFFSET:
+        case OPTION_SWAP:
             read_filter(options, c, optarg);
             break;
         case 'q':
@@ -283,7 +288,7 @@ int main(int argc, char **argv)
         overlaps_resolve(&image, options.inputs, options.overlap);
     }
     image_view_t view{};
-    bool slot_given = slot->fills.count != 0 || slot->stamps.count != 0;
+    bool slot_given = slot->fills.count != 0 || slot->stamps.count != 0 || slot->align > 1;
     if (!options.info_only || slot_given) {
         slot_check_places(slot, &image, options.inputs);
         image_paint_t paint = options.overlap == OVERLAP_FIRST ? IMAGE_FIRST_WINS : IMAGE_LAST_WINS;

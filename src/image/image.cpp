@@ -222,7 +222,21 @@ const uint8_t *image_region_bytes(image_t *image, const image_region_t *region, 
     return bytes;
 }
 
-bool image_view_of(image_t *image, image_paint_t paint, uint8_t pad, image_view_t *view)
+void image_pad_fill(image_pad_t pad, uint8_t *out, uint64_t address, uint64_t size)
+{
+    if (pad.width == 1 || size == 0) {
+        memset(out, int(pad.value), size_t(size));
+        return;
+    }
+    // a whole pattern from its phase, then doubled
+    uint64_t first = std::min<uint64_t>(size, pad.width);
+    for (uint64_t i = 0; i < first; i++)
+        out[i] = uint8_t(pad.value >> (8 * ((address + i) % pad.width)));
+    for (uint64_t done = first; done < size; done *= 2)
+        memcpy(out + done, out, size_t(std::min(done, size - done)));
+}
+
+bool image_view_of(image_t *image, image_paint_t paint, image_pad_t pad, image_view_t *view)
 {
     *view = image_view_t{{}, pad, nullptr, nullptr};
     reserve(&view->pieces, image->regions.count + 4); // and a slot's few pieces
@@ -291,7 +305,7 @@ const uint8_t *image_view_bytes(const image_view_t *view, size_t *cursor, uint64
         if (piece->bytes != nullptr)
             memcpy(out, piece->bytes + (address - piece->address), n);
         else
-            memset(out, view->pad, n);
+            image_pad_fill(view->pad, out, address, n);
         out += n;
         address += n;
         size -= n;

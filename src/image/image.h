@@ -145,9 +145,15 @@ struct image_piece_t {
     const uint8_t *bytes;          // null: the pad byte throughout
     const image_region_t *region; // the region it shows; null for the caller's own
 };
+// The pad of a view: `width` bytes (1, 2 or 4) of `value`, least significant
+// first, laid down in phase with address 0.
+struct image_pad_t {
+    uint32_t value;
+    uint32_t width;
+};
 struct image_view_t {
     growing_t<image_piece_t> pieces;
-    uint8_t pad;
+    image_pad_t pad;
     // What gives the first byte of a piece of a region (`lower` false) or
     // its last (`lower` true), as a message names it ("'app.hex' line 3"),
     // written to `text`. Set by whoever knows the inputs; null when no one does.
@@ -157,7 +163,9 @@ struct image_view_t {
 
 // The view of every region's bytes, painted as `paint` says, the gaps of
 // `pad`. False when memory is out.
-bool image_view_of(image_t *image, image_paint_t paint, uint8_t pad, image_view_t *view);
+bool image_view_of(image_t *image, image_paint_t paint, image_pad_t pad, image_view_t *view);
+// The pad's bytes at [address, address + size), into `out`.
+void image_pad_fill(image_pad_t pad, uint8_t *out, uint64_t address, uint64_t size);
 // Adds a piece; image_view_sort puts them in address order once all are in.
 bool image_view_add(image_view_t *view, uint32_t address, uint64_t end, const uint8_t *bytes);
 void image_view_sort(image_view_t *view);

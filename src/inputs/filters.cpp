@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 input_t input_binary_read(char *value)
 {
@@ -27,6 +28,11 @@ void input_filter_read(input_filter_t *filter, const char *name, const char *val
     if (strcmp(name, "--offset") == 0) {
         bool negative = value[0] == '-';
         filter->offset = int64_t(read_address(name, value + negative)) * (negative ? -1 : 1);
+    } else if (strcmp(name, "--swap") == 0) {
+        filter->kind = FILTER_SWAP;
+        filter->offset = read_bounded(name, value, 2, 8);
+        if (filter->offset != 2 && filter->offset != 4 && filter->offset != 8)
+            command_usage_error("invalid value for --swap: '%s'. Must be 2, 4 or 8", value);
     } else {
         filter->kind = strcmp(name, "--crop") == 0 ? FILTER_CROP : FILTER_EXCLUDE;
         read_range(name, value, &filter->first, &filter->last);
@@ -65,13 +71,66 @@ static bool keep_part(growing_t<image_block_t> *kept, const image_block_t *block
     return part != nullptr;
 }
 
+// Reverses the bytes of every aligned group of `group` bytes of the input's
+// `count` blocks from `first` on: each run of blocks that touch is copied
+// into new room of the store (blocks that overlap painted in their order),
+// swapped there, and its blocks moved onto the copy. A run that does not
+// cover whole groups is an error naming where.
+static bool swap_groups(image_t *image, const input_t *input, const input_filter_t *filter, size_t first,
+                        size_t count, input_error_t *error)
+{
+    size_t *order = static_cast<size_t *>(malloc(std::max<size_t>(1, count) * sizeof(size_t)));
+    if (order == nullptr)
+        return input_no_memory(error);
+    for (size_t i = 0; i < count; i++)
+        order[i] = first + i;
+    const image_block_t *blocks = image->blocks.items;
+    std::stable_sort(order, order + count, [&](size_t a, size_t b) { return blocks[a].address < blocks[b].address; });
+    uint64_t group = uint64_t(filter->offset);
+    for (size_t i = 0, next; i < count; i = next) {
+        uint64_t run_first = image->blocks.items[order[i]].address, run_end = image_block_end(&image->blocks.items[order[i]]);
+        for (next = i + 1; next < count && image->blocks.items[order[next]].address <= run_end; next++)
+            run_end = std::max(run_end, image_block_end(&image->blocks.items[order[next]]));
+        if (run_first % group != 0 || run_end % group != 0) {
+            const image_block_t *edge = &image->blocks.items[order[run_first % group != 0 ? i : next - 1]];
+            uint64_t at = run_first % group != 0 ? run_first : run_end - 1;
+            char place[input_place_size];
+            input_place(input, image, edge->place, edge->place, at, place);
+            free(order);
+            return input_error(error, 0, "--swap %llu: %.200s holds part of the %llu-byte group at %08llXh",
+                               static_cast<unsigned long long>(group), place, static_cast<unsigned long long>(group),
+                               static_cast<unsigned long long>(at / group * group));
+        }
+        uint8_t *room = image_room(image, run_end - run_first);
+        if (room == nullptr) {
+            free(order);
+            return input_no_memory(error);
+        }
+        std::vector<size_t> arrival(order + i, order + next); // the run's blocks, painted as they came
+        std::sort(arrival.begin(), arrival.end());
+        for (size_t b : arrival)
+            memcpy(room + (image->blocks.items[b].address - run_first), image_bytes(image, &image->blocks.items[b]),
+                   image->blocks.items[b].size);
+        for (uint64_t at = 0; at < run_end - run_first; at += group)
+            std::reverse(room + at, room + at + group);
+        uint64_t offset = image_keep(image, run_end - run_first);
+        for (size_t b : arrival)
+            image->blocks.items[b].offset = offset + (image->blocks.items[b].address - run_first);
+    }
+    free(order);
+    return true;
+}
+
 bool input_filter(image_t *image, input_t *input, size_t first, input_summary_t *summary, input_error_t *error)
 {
     for (int f = 0; f < input->filter_count; f++) {
         input_filter_t *filter = &input->filters[f];
         image_block_t *blocks = image->blocks.items + first;
         size_t count = image->blocks.count - first;
-        if (filter->kind == FILTER_OFFSET) {
+        if (filter->kind == FILTER_SWAP) {
+            if (!swap_groups(image, input, filter, first, count, error))
+                return false;
+        } else if (filter->kind == FILTER_OFFSET) {
             for (size_t i = 0; i < count; i++) {
                 int64_t from = blocks[i].address, to = from + filter->offset;
                 if (to >= 0 && uint64_t(to) + blocks[i].size <= (uint64_t(1) << 32)) {

@@ -15,9 +15,10 @@
 enum input_kind_t { INPUT_IHEX, INPUT_SREC, INPUT_ELF, INPUT_BINARY };
 // A filter written after an input: --crop keeps only its bytes in
 // [first, last], --exclude drops them, --offset moves every one of them by
-// `offset`. They apply in the order given. `regions` and `bytes` tell what
-// each one left.
-enum input_filter_kind_t { FILTER_CROP, FILTER_EXCLUDE, FILTER_OFFSET };
+// `offset`, --swap reverses the bytes of each aligned group of `offset`
+// bytes. They apply in the order given. `regions` and `bytes` tell what each
+// one left.
+enum input_filter_kind_t { FILTER_CROP, FILTER_EXCLUDE, FILTER_OFFSET, FILTER_SWAP };
 struct input_filter_t {
     input_filter_kind_t kind;
     uint32_t first, last;
@@ -71,8 +72,8 @@ bool input_load(image_t *image, FILE *file, uint64_t *offset, uint64_t *size, in
 // name ends there); a bad value is a usage error.
 input_t input_binary_read(char *value);
 
-// A filter's value as --crop, --exclude (a range) or --offset ([-]N) gives
-// it; `name` is the option's. A bad value is a usage error.
+// A filter's value as --crop, --exclude (a range), --offset ([-]N) or --swap
+// (2, 4 or 8) gives it; `name` is the option's. A bad value is a usage error.
 void input_filter_read(input_filter_t *filter, const char *name, const char *value);
 
 // Reads every input in turn into the image and tells what each held (with

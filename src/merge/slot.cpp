@@ -5,6 +5,7 @@
 
 #include "cli/command.h"
 #include "cli/report.h"
+#include "merge/stamps.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,6 +14,8 @@ void slot_check_places(const slot_t *slot, const image_t *image, const input_t *
 {
     for (const stamp_t *stamp = slot->stamps.items; stamp < slot->stamps.items + slot->stamps.count; stamp++) {
         uint64_t end = uint64_t(stamp->at) + stamp->width;
+        if (stamp->after) // past the data by its nature
+            continue;
         for (size_t i = 0; i < image->blocks.count && image_sorted(image, i)->address < end; i++) {
             const image_block_t *block = image_sorted(image, i);
             if (image_block_end(block) <= stamp->at)
@@ -90,8 +93,12 @@ static void compute(stamp_t *stamp, const image_view_t *view)
             adler = qkit_adler32(adler, bytes, size_t(size));
         else if (stamp->kind == STAMP_SHA256)
             qkit_sha256_update(&sha, bytes, size_t(size));
-        for (uint64_t i = 0; i < size && stamp->kind <= STAMP_SUM_NOT; i++)
-            sum += bytes[i];
+        for (uint64_t i = 0; i < size && stamp->kind <= STAMP_SUM_NOT; i += stamp->unit) {
+            uint64_t word = 0; // the unit's bytes in the stamp's order
+            for (uint32_t b = 0; b < stamp->unit; b++)
+                word |= uint64_t(bytes[i + b]) << (8 * (stamp->big_endian ? stamp->unit - 1 - b : b));
+            sum += word;
+        }
     }
     free(scratch);
     uint64_t mask = stamp->width >= 8 ? UINT64_MAX : (uint64_t(1) << (8 * stamp->width)) - 1;
@@ -174,22 +181,85 @@ static void lay_out_range(const slot_t *slot, size_t index, uint64_t lowest, con
     }
 }
 
+// Fills the gaps of [first, end) between the view's first `count` pieces,
+// which are in address order; returns the bytes filled.
+static uint64_t fill_gaps(const slot_t *slot, image_view_t *view, size_t count, uint64_t first, uint64_t end)
+{
+    uint64_t filled = 0;
+    for (size_t i = 0; i < count && first < end; i++) {
+        image_piece_t data = view->pieces.items[i]; // a copy: the view grows
+        filled += add_fill(slot, view, first, std::min<uint64_t>(end, data.address));
+        first = std::max(first, data.end);
+    }
+    return filled + add_fill(slot, view, first, end);
+}
+
+// Each stamp at after goes to the first address past the data, rounded up to
+// its alignment; a range to the end ends at the data's last byte, and a
+// stamp at after without a range covers the data from its lowest address.
+// Checked as the command line's stamps were.
+static void place_stamps(slot_t *slot, uint64_t lowest, uint64_t data_end)
+{
+    for (stamp_t *stamp = slot->stamps.items; stamp < slot->stamps.items + slot->stamps.count; stamp++) {
+        char label[64];
+        uint64_t at = (data_end + stamp->align - 1) / stamp->align * stamp->align;
+        if (stamp->after && at > 0xFFFFFFFF)
+            command_error("%s at after would lie past FFFFFFFFh: the data ends there", slot_stamp_label(stamp, label));
+        if (stamp->after) {
+            stamp->at = uint32_t(at);
+            stamp->placed = true;
+        }
+        if (stamp->after && !stamp->range_given) {
+            stamp->first = uint32_t(lowest);
+            stamp->range_given = stamp->to_end = true;
+        }
+        if (stamp->to_end)
+            stamp->last = uint32_t(data_end - 1);
+        if (stamp->to_end && stamp->first > stamp->last)
+            command_error("the range of %s, %08Xh:end, begins past the data's last byte %08Xh",
+                          slot_stamp_label(stamp, label), stamp->first, stamp->last);
+    }
+    for (size_t i = 0; i < slot->stamps.count; i++)
+        if (slot->stamps.items[i].after || slot->stamps.items[i].to_end)
+            stamp_check(slot, i, true, command_error);
+}
+
+// The pad's value as the report gives it: its width in digits.
+static void report_pad(const slot_t *slot)
+{
+    report("%0*Xh", int(2 * slot->pad.width), slot->pad.value);
+}
+
 void slot_build(slot_t *slot, image_view_t *view)
 {
-    // the fill before each piece of data, the fill after the last one, each
-    // range apart, and the stamps' bytes
+    // the data's runs widened to whole blocks, the fill before each piece of
+    // data and after the last one, each range apart, and the stamps' bytes
     size_t count = view->pieces.count;
     uint64_t lowest = count != 0 ? view->pieces.items[0].address : UINT64_MAX;
+    if (count != 0)
+        place_stamps(slot, lowest, view->pieces.items[count - 1].end);
+    if (slot->align > 1) {
+        // the blocks that the runs touch, gathered before the view grows
+        growing_t<fill_t> blocks;
+        size_t index = 0;
+        uint64_t filled = 0, block = slot->align, done = 0;
+        for (uint64_t first, end; image_view_run(view, &index, &first, &end); done = (end + block - 1) / block * block)
+            *grow_or_die(&blocks) = {uint32_t(std::max(done, first / block * block)),
+                                     uint32_t((end + block - 1) / block * block - 1)};
+        for (size_t i = 0; i < blocks.count; i++)
+            filled += fill_gaps(slot, view, count, blocks.items[i].first, uint64_t(blocks.items[i].last) + 1);
+        free(blocks.items);
+        report("Align: %u-byte blocks with ", slot->align);
+        report_pad(slot);
+        report(", %llu %s\n", static_cast<unsigned long long>(filled), plural(filled, "byte", "bytes"));
+        image_view_sort(view);
+        count = view->pieces.count;
+    }
     for (const fill_t *fill = slot->fills.items; fill < slot->fills.items + slot->fills.count; fill++) {
-        uint64_t fill_at = fill->first, fill_end = uint64_t(fill->last) + 1, filled = 0;
-        for (size_t i = 0; i < count; i++) {
-            image_piece_t data = view->pieces.items[i]; // a copy: the view grows
-            filled += add_fill(slot, view, fill_at, std::min<uint64_t>(fill_end, data.address));
-            fill_at = std::max(fill_at, data.end);
-        }
-        filled += add_fill(slot, view, fill_at, fill_end);
-        report("Fill: %08Xh - %08Xh with %02Xh, %llu %s\n", fill->first, fill->last, slot->pad,
-               static_cast<unsigned long long>(filled), plural(filled, "byte", "bytes"));
+        uint64_t filled = fill_gaps(slot, view, count, fill->first, uint64_t(fill->last) + 1);
+        report("Fill: %08Xh - %08Xh with ", fill->first, fill->last);
+        report_pad(slot);
+        report(", %llu %s\n", static_cast<unsigned long long>(filled), plural(filled, "byte", "bytes"));
         lowest = std::min<uint64_t>(lowest, fill->first);
     }
     for (stamp_t *stamp = slot->stamps.items; stamp < slot->stamps.items + slot->stamps.count; stamp++)

@@ -24,8 +24,12 @@ struct stamp_t {
     const char *name;      // the kind's name, as the report gives it
     bool crc_options;      // given by --crc and its companions, not --stamp
     uint32_t at, width;    // its bytes: `width` of them from `at`
+    bool after, placed;    // at "after": the first address past the data, rounded up to `align`; once found, placed
+    uint32_t align;
     bool range_given;
+    bool to_end;           // a range "FIRST:end", up to the last byte the data gives
     uint32_t first, last;  // the bytes it covers, once laid out
+    uint32_t unit;         // a sum's: bytes, or 2- or 4-byte words read in the stamp's byte order
     bool big_endian;
     uint64_t value;        // const's; the others' once computed
     uint8_t bytes[32];     // what is stored
@@ -37,8 +41,11 @@ struct fill_t {
 
 struct slot_t {
     growing_t<fill_t> fills;
-    bool pad_given;
-    uint8_t pad;
+    bool pad_given, pad_width_given;
+    const char *pad_text;
+    image_pad_t pad;           // --pad in --pad-width bytes
+    uint32_t align;            // --align: each run of the data widened to whole blocks of this size; 1 for none
+    ihex_address_mode_t mode;  // what the IHEX output reaches
     growing_t<stamp_t> stamps; // in the order given; --crc's last
     // --crc and its companions, until slot_check_options makes them a stamp
     const char *crc_name;
@@ -49,10 +56,12 @@ struct slot_t {
 // The slot's options, all of which take a value: rows of a command's table
 // of options, whose codes it hands to slot_read_option. --fill and --stamp
 // may be given again.
-enum slot_option_t { SLOT_FILL = 0x180, SLOT_PAD, SLOT_STAMP, SLOT_CRC, SLOT_CRC_AT, SLOT_CRC_RANGE, SLOT_CRC_ENDIAN };
+enum slot_option_t { SLOT_FILL = 0x180, SLOT_PAD, SLOT_PAD_WIDTH, SLOT_ALIGN, SLOT_STAMP, SLOT_CRC, SLOT_CRC_AT,
+                     SLOT_CRC_RANGE, SLOT_CRC_ENDIAN };
 #define SLOT_OPTION_ROWS                                                                                          \
-    {"fill", SLOT_FILL, true, false}, {"pad", SLOT_PAD, true, true}, {"stamp", SLOT_STAMP, true, false},           \
-        {"crc", SLOT_CRC, true, true}, {"crc-at", SLOT_CRC_AT, true, true}, {"crc-range", SLOT_CRC_RANGE, true, true}, \
+    {"fill", SLOT_FILL, true, false}, {"pad", SLOT_PAD, true, true}, {"pad-width", SLOT_PAD_WIDTH, true, true},   \
+        {"align", SLOT_ALIGN, true, true}, {"stamp", SLOT_STAMP, true, false}, {"crc", SLOT_CRC, true, true},     \
+        {"crc-at", SLOT_CRC_AT, true, true}, {"crc-range", SLOT_CRC_RANGE, true, true},                           \
         {"crc-endian", SLOT_CRC_ENDIAN, true, true}
 
 // Reading the options (slot_options.cpp).
@@ -76,9 +85,12 @@ const char *slot_last_included(const char *option, uint32_t first, uint32_t last
 const char *slot_stamp_label(const stamp_t *stamp, char (&text)[64]);
 const char *slot_range_option(const stamp_t *stamp);
 
-// STM32's CRC unit takes whole 32-bit words: a range of another size ends
-// the run through `fail` (command_usage_error, or command_error).
+// STM32's CRC unit takes whole 32-bit words, and a sum of words whole words:
+// a range of another size ends the run through `fail` (command_usage_error,
+// or command_error).
 void slot_check_words(const stamp_t *stamp, void (*fail)(const char *format, ...));
+// A usage error when the mode does not reach `last`, naming `what`.
+void slot_check_reach(const char *what, uint64_t last, ihex_address_mode_t mode);
 
 // The laying out (slot.cpp).
 

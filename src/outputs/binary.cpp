@@ -62,9 +62,11 @@ void output_binary(const image_view_t *view, output_t *output, uint64_t *size)
         // the gap before the piece, and a piece of the pad byte, are padding
         uint64_t length = pieces[i].end - pieces[i].address;
         uint64_t padding = (i == 0 ? 0 : pieces[i].address - pieces[i - 1].end) + (pieces[i].bytes ? 0 : length);
+        uint64_t at = pieces[i].address + (pieces[i].bytes ? 0 : length) - padding; // where the padding begins
         for (uint64_t n; padding != 0; padding -= n) {
             n = std::min<uint64_t>(sizeof sink->text, padding);
-            memset(output_sink_room(sink, size_t(n)), view->pad, size_t(n));
+            image_pad_fill(view->pad, reinterpret_cast<uint8_t *>(output_sink_room(sink, size_t(n))), at, n);
+            at += n;
             sink->used += size_t(n);
         }
         if (pieces[i].bytes != nullptr)

@@ -53,7 +53,7 @@ void output_uf2(const image_view_t *view, output_t *output, uint32_t family, uin
             if (piece.bytes != nullptr)
                 memcpy(at, piece.bytes + (from - piece.address), to - from);
             else
-                memset(at, view->pad, to - from);
+                image_pad_fill(view->pad, at, from, to - from);
         }
         sink->used += block_size;
     });
