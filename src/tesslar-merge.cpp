@@ -27,7 +27,11 @@ struct merge_options_t {
     int output_count;
     const char **outputs;
     output_target_t *targets; // each output with its format
+    output_split_t *splits;   // each output's --split
     output_format_t format;   // -O
+    uint32_t verilog_width;
+    bool verilog_big_endian;
+    const char *c_name;
     bool force_s3;
     const char *family_name;
     bool family_given;
@@ -105,13 +109,15 @@ static const char usage_text[] =
 
 // The options' codes beyond those the commands share and the slot's.
 enum merge_option_t { OPTION_OVERLAP = 0x200, OPTION_NO_START, OPTION_BINARY, OPTION_SREC_S3, OPTION_UF2_FAMILY,
-                      OPTION_CROP, OPTION_EXCLUDE, OPTION_OFFSET, OPTION_SWAP };
+                      OPTION_CROP, OPTION_EXCLUDE, OPTION_OFFSET, OPTION_SWAP, OPTION_SPLIT, OPTION_VERILOG_WIDTH,
+                      OPTION_VERILOG_ENDIAN, OPTION_C_NAME };
 
 static void free_options(merge_options_t *options)
 {
     slot_free(&options->slot);
     free(options->outputs);
     free(options->targets);
+    free(options->splits);
     free(options->inputs);
     free(options->filters);
     free(options->sections.only);
@@ -137,9 +143,11 @@ static void read_filter(merge_options_t *options, int option, char *value)
 
 static void read_command_line(int argc, char **argv, merge_options_t *options)
 {
-    *options = merge_options_t{0, nullptr, nullptr, FORMAT_NONE, false, nullptr, false, 0, OVERLAP_ERROR,
-                               record_options_default, false, false, 0, nullptr, nullptr, 0, {}, slot_t{}};
+    *options = merge_options_t{0, nullptr, nullptr, nullptr, FORMAT_NONE, 1, false, nullptr, false, nullptr, false,
+                               0, OVERLAP_ERROR, record_options_default, false, false, 0, nullptr, nullptr, 0, {},
+                               slot_t{}};
     options->outputs = static_cast<const char **>(allocate(argc * sizeof(char *)));
+    options->splits = static_cast<output_split_t *>(allocate(argc * sizeof(output_split_t)));
     options->inputs = static_cast<input_t *>(allocate(argc * sizeof(input_t)));
     options->filters = static_cast<input_filter_t *>(allocate(argc * sizeof(input_filter_t)));
     section_choice_t *sections = &options->sections;
@@ -156,6 +164,10 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
                                         {"exclude", OPTION_EXCLUDE, true, false},
                                         {"offset", OPTION_OFFSET, true, false},
                                         {"swap", OPTION_SWAP, true, false},
+                                        {"split", OPTION_SPLIT, true, false},
+                                        {"verilog-width", OPTION_VERILOG_WIDTH, true, true},
+                                        {"verilog-endian", OPTION_VERILOG_ENDIAN, true, true},
+                                        {"c-name", OPTION_C_NAME, true, true},
                                         {"overlap", OPTION_OVERLAP, true, true},
                                         {"no-start", OPTION_NO_START, false, true},
                                         {"srec-s3", OPTION_SREC_S3, false, true},
@@ -184,11 +196,32 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             sections->removed[sections->removed_count++] = optarg;
             break;
         case 'o':
+            options->splits[options->output_count] = output_split_t{};
             options->outputs[options->output_count++] = optarg;
+            break;
+        case OPTION_SPLIT:
+            if (options->output_count == 0)
+                command_usage_error("--split applies to the output before it, and none comes before it");
+            if (options->splits[options->output_count - 1].count != 0)
+                command_usage_error("duplicate --split option for the output '%s'",
+                                    options->outputs[options->output_count - 1]);
+            output_split_read(&options->splits[options->output_count - 1], optarg);
+            break;
+        case OPTION_VERILOG_WIDTH:
+            options->verilog_width = read_bounded("--verilog-width", optarg, 1, 8);
+            if ((options->verilog_width & (options->verilog_width - 1)) != 0)
+                command_usage_error("invalid value for --verilog-width: '%s'. Must be 1, 2, 4 or 8", optarg);
+            break;
+        case OPTION_VERILOG_ENDIAN:
+            options->verilog_big_endian = read_big_endian("--verilog-endian", optarg);
+            break;
+        case OPTION_C_NAME:
+            options->c_name = optarg;
             break;
         case 'O':
             if (!output_format_read(optarg, &options->format))
-                command_usage_error("invalid value for -O: '%s'. Must be ihex, srec, binary or uf2", optarg);
+                command_usage_error("invalid value for -O: '%s'. Must be ihex, srec, binary, uf2, verilog, ti-txt "
+                                    "or c", optarg);
             break;
         case OPTION_SREC_S3:
             options->force_s3 = true;
@@ -249,6 +282,8 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
     options->targets = static_cast<output_target_t *>(allocate(argc * sizeof(output_target_t)));
     outputs_resolve(options->outputs, options->output_count, options->format, options->family_given,
                     options->targets, &ihex, &binary);
+    for (int i = 0; i < options->output_count; i++)
+        options->targets[i].split = options->splits[i];
     if (records->start_given && ihex)
         check_start_address(records->mode, records->start_address);
     slot_check_options(&options->slot, ihex ? records->mode : IHEX_ADDRESS_MODE_LINEAR, binary);
@@ -301,8 +336,9 @@ int main(int argc, char **argv)
         input_names_t names{&image, options.inputs};
         view.name = input_name_piece;
         view.name_context = &names;
-        output_settings_t settings{records->mode, records->record_bytes, options.force_s3, options.family_name,
-                                   options.family, start};
+        output_settings_t settings{records->mode,        records->record_bytes,      options.force_s3,
+                                   options.family_name,  options.family,             options.verilog_width,
+                                   options.verilog_big_endian, options.c_name,       start};
         outputs_write(options.targets, options.output_count, &settings, &view);
     }
 

@@ -15,11 +15,11 @@
 #include <cstring>
 #include <strings.h>
 
-static const char *const format_names[] = {"", "ihex", "srec", "binary", "uf2"};
+static const char *const format_names[] = {"", "ihex", "srec", "binary", "uf2", "verilog", "ti-txt", "c"};
 
 bool output_format_read(const char *text, output_format_t *format)
 {
-    for (int f = FORMAT_IHEX; f <= FORMAT_UF2; f++)
+    for (int f = FORMAT_IHEX; f <= FORMAT_C; f++)
         if (strcmp(text, format_names[f]) == 0) {
             *format = output_format_t(f);
             return true;
@@ -37,7 +37,7 @@ static output_format_t format_of(const char *path, const char **ending)
     } endings[] = {{".hex", FORMAT_IHEX},  {".ihex", FORMAT_IHEX}, {".ihx", FORMAT_IHEX}, {".h86", FORMAT_IHEX},
                    {".srec", FORMAT_SREC}, {".s19", FORMAT_SREC},  {".s28", FORMAT_SREC}, {".s37", FORMAT_SREC},
                    {".mot", FORMAT_SREC},  {".s", FORMAT_SREC},    {".sx", FORMAT_SREC},  {".bin", FORMAT_BINARY},
-                   {".uf2", FORMAT_UF2}};
+                   {".uf2", FORMAT_UF2},   {".vh", FORMAT_VERILOG}, {".c", FORMAT_C}};
     *ending = strrchr(path, '.');
     if (*ending != nullptr && (strchr(*ending, '/') != nullptr || strchr(*ending, '\\') != nullptr))
         *ending = nullptr; // a dot of a folder's name
@@ -77,13 +77,14 @@ void outputs_resolve(const char *const *paths, int count, output_format_t otherw
     *ihex = *binary = false;
     for (int i = 0; i < count; i++) {
         const char *ending;
-        targets[i] = {paths[i], format_of(paths[i], &ending)};
+        targets[i].path = paths[i];
+        targets[i].format = format_of(paths[i], &ending);
         if (targets[i].format == FORMAT_NONE && ending != nullptr && otherwise == FORMAT_NONE)
             command_usage_error("unknown output extension '%s' for '%s': -O names the format", ending, paths[i]);
         if (targets[i].format == FORMAT_NONE)
             targets[i].format = otherwise != FORMAT_NONE ? otherwise : FORMAT_IHEX;
         *ihex = *ihex || targets[i].format == FORMAT_IHEX;
-        *binary = *binary || targets[i].format == FORMAT_BINARY;
+        *binary = *binary || targets[i].format == FORMAT_BINARY || targets[i].format == FORMAT_C;
         if (targets[i].format == FORMAT_UF2 && !family_given)
             command_usage_error("the UF2 output '%s' needs --uf2-family: RP2040, NRF52840, SAMD51...; "
                                 "'%s --uf2-family list' lists every one", paths[i], command_name());
@@ -131,12 +132,15 @@ struct written_t {
     ihex_writer_t writer;
     uint64_t size;
     uint32_t records;
+    int srec_type;
+    char c_name[128];
 };
 
 static void report_written(const output_target_t *target, const written_t *written, const output_settings_t *settings,
-                           int srec_record_type, const image_view_t *view)
+                           const image_view_t *view)
 {
     report("Wrote '%s': ", target->path);
+    const char *bytes = plural(written->size, "byte", "bytes");
     switch (target->format) {
     case FORMAT_IHEX:
         report("%u %s, %u data %s, %s mode, ", written->writer.line_count,
@@ -146,13 +150,22 @@ static void report_written(const output_target_t *target, const written_t *writt
         break;
     case FORMAT_SREC:
         report("%u records, %llu data %s, S%d, ", written->records, static_cast<unsigned long long>(written->size),
-               plural(written->size, "byte", "bytes"), srec_record_type);
+               bytes, written->srec_type);
         report_start_address(settings->start.present, settings->start.address);
         break;
     case FORMAT_BINARY:
-        report("%llu %s", static_cast<unsigned long long>(written->size), plural(written->size, "byte", "bytes"));
-        report(written->size == 0 ? "\n" : " at %08Xh - %08Xh\n", view->pieces.items[0].address,
+    case FORMAT_C:
+        report("%llu %s", static_cast<unsigned long long>(written->size), bytes);
+        report(written->size == 0 ? "" : " at %08Xh - %08Xh", view->pieces.items[0].address,
                uint32_t(view->pieces.items[0].address + written->size - 1));
+        report(target->format == FORMAT_C ? ", array %s\n" : "\n", written->c_name);
+        break;
+    case FORMAT_VERILOG:
+        report("%llu data %s, %u-byte %s-endian words\n", static_cast<unsigned long long>(written->size), bytes,
+               settings->verilog_width, settings->verilog_big_endian ? "big" : "little");
+        break;
+    case FORMAT_TITXT:
+        report("%llu data %s, TI-TXT\n", static_cast<unsigned long long>(written->size), bytes);
         break;
     default:
         report("%u %s, family ", written->records, plural(written->records, "block", "blocks"));
@@ -163,20 +176,70 @@ static void report_written(const output_target_t *target, const written_t *writt
     }
 }
 
-void outputs_write(const output_target_t *targets, int count, const output_settings_t *settings,
-                   const image_view_t *view)
+// What each format needs of the view before anything is written.
+static void check(const output_target_t *target, const output_settings_t *settings, const image_view_t *view)
 {
     srec_format_t srec{settings->record_bytes != 0 ? settings->record_bytes : 16, settings->force_s3,
                        settings->start.present, settings->start.address, nullptr};
-    int srec_record_type = srec_type(view, &srec);
+    int type = srec_type(view, &srec);
+    uint32_t address;
+    if (target->format == FORMAT_IHEX)
+        check_ihex(settings, view);
+    if (target->format == FORMAT_SREC && srec.record_bytes > srec_most_bytes(type))
+        command_error("S%d records hold at most %u data bytes, not the %u of --record-bytes", type,
+                      srec_most_bytes(type), srec.record_bytes);
+    if (target->format == FORMAT_BINARY || target->format == FORMAT_C)
+        binary_check(view, target->path);
+    if (target->format == FORMAT_VERILOG && !verilog_check(view, settings->verilog_width, &address))
+        command_error("the data of '%s' begins or ends inside a %u-byte word at %08Xh; --align %u makes the words "
+                      "whole", target->path, settings->verilog_width, address, settings->verilog_width);
+}
+
+static void write(const output_target_t *target, const output_settings_t *settings, const image_view_t *view,
+                  output_t *output, written_t *written)
+{
+    srec_format_t srec{settings->record_bytes != 0 ? settings->record_bytes : 16, settings->force_s3,
+                       settings->start.present, settings->start.address, target->path};
+    switch (target->format) {
+    case FORMAT_IHEX: {
+        hex_records_t format{settings->mode, settings->record_bytes != 0 ? settings->record_bytes : 32, false, 0,
+                             settings->start.present, settings->start.address};
+        output_ihex(view, output, &format, &written->writer);
+        break;
+    }
+    case FORMAT_SREC:
+        written->srec_type = srec_type(view, &srec);
+        output_srec(view, output, &srec, &written->records, &written->size);
+        break;
+    case FORMAT_BINARY:
+        output_binary(view, output, &written->size);
+        break;
+    case FORMAT_VERILOG:
+        output_verilog(view, output, settings->verilog_width, settings->verilog_big_endian, &written->size);
+        break;
+    case FORMAT_TITXT:
+        output_titxt(view, output, &written->size);
+        break;
+    case FORMAT_C:
+        output_c_array(view, output, c_array_name(settings->c_name, target->path, written->c_name), &written->size);
+        break;
+    default:
+        output_uf2(view, output, settings->family, &written->records);
+    }
+}
+
+void outputs_write(const output_target_t *targets, int count, const output_settings_t *settings,
+                   const image_view_t *view)
+{
+    // each output's view: the image's, or one lane of it
+    image_view_t *views = static_cast<image_view_t *>(allocate(count * sizeof(image_view_t)));
+    uint8_t **lanes = static_cast<uint8_t **>(allocate(count * sizeof(uint8_t *)));
     for (int i = 0; i < count; i++) {
-        if (targets[i].format == FORMAT_IHEX)
-            check_ihex(settings, view);
-        if (targets[i].format == FORMAT_SREC && srec.record_bytes > srec_most_bytes(srec_record_type))
-            command_error("S%d records hold at most %u data bytes, not the %u of --record-bytes", srec_record_type,
-                          srec_most_bytes(srec_record_type), srec.record_bytes);
-        if (targets[i].format == FORMAT_BINARY)
-            binary_check(view, targets[i].path);
+        views[i] = *view;
+        lanes[i] = nullptr;
+        if (targets[i].split.count != 0 && !split_view(view, &targets[i].split, &views[i], &lanes[i]))
+            command_error("cannot allocate memory");
+        check(&targets[i], settings, &views[i]);
     }
     // Every output whole in a temporary file, standard output last, then all
     // of them in place.
@@ -187,29 +250,44 @@ void outputs_write(const output_target_t *targets, int count, const output_setti
             const char *path = targets[i].path;
             if ((strcmp(path, "-") == 0) != (pass == 1))
                 continue;
-            output_t *output = &outputs[i];
-            if (!output_open(output, path))
+            if (!output_open(&outputs[i], path))
                 file_error("cannot open output file", path);
-            if (targets[i].format == FORMAT_IHEX) {
-                hex_records_t format{settings->mode, settings->record_bytes != 0 ? settings->record_bytes : 32, false,
-                                     0, settings->start.present, settings->start.address};
-                output_ihex(view, output, &format, &written[i].writer);
-            } else if (targets[i].format == FORMAT_SREC) {
-                srec.header = path;
-                output_srec(view, output, &srec, &written[i].records, &written[i].size);
-            } else if (targets[i].format == FORMAT_BINARY) {
-                output_binary(view, output, &written[i].size);
-            } else {
-                output_uf2(view, output, settings->family, &written[i].records);
-            }
-            if (!output_close(output))
+            write(&targets[i], settings, &views[i], &outputs[i], &written[i]);
+            if (!output_close(&outputs[i]))
                 file_error("cannot write output file", path);
         }
     for (int i = 0; i < count; i++)
         if (!output_commit(&outputs[i]))
             file_error("cannot write output file", targets[i].path);
-    for (int i = 0; i < count; i++)
-        report_written(&targets[i], &written[i], settings, srec_record_type, view);
+    for (int i = 0; i < count; i++) {
+        report_written(&targets[i], &written[i], settings, &views[i]);
+        if (lanes[i] != nullptr)
+            image_view_free(&views[i]);
+        free(lanes[i]);
+    }
+    free(views);
+    free(lanes);
     free(outputs);
     free(written);
+}
+
+void output_split_read(output_split_t *split, const char *value)
+{
+    char text[128];
+    snprintf(text, sizeof text, "%s", value);
+    char *field = strtok(text, ",");
+    *split = output_split_t{read_bounded("--split", field != nullptr ? field : "", 2, 256), 0, 1};
+    bool byte_given = false;
+    while ((field = strtok(nullptr, ",")) != nullptr) {
+        if (strncmp(field, "byte=", 5) == 0) {
+            split->byte = read_bounded("--split byte=", field + 5, 0, split->count - 1);
+            byte_given = true;
+        } else if (strncmp(field, "width=", 6) == 0) {
+            split->width = read_bounded("--split width=", field + 6, 1, 256);
+        } else {
+            command_usage_error("invalid value for --split: '%s'. Must be N,byte=B[,width=W]", value);
+        }
+    }
+    if (!byte_given)
+        command_usage_error("--split needs byte=, the lane of the output: --split %u,byte=0", split->count);
 }

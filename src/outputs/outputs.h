@@ -9,15 +9,26 @@
 
 #include <cstdint>
 
-enum output_format_t { FORMAT_NONE, FORMAT_IHEX, FORMAT_SREC, FORMAT_BINARY, FORMAT_UF2 };
-// "ihex", "srec", "binary" or "uf2" into *format; false for anything else.
+enum output_format_t { FORMAT_NONE, FORMAT_IHEX, FORMAT_SREC, FORMAT_BINARY, FORMAT_UF2, FORMAT_VERILOG,
+                       FORMAT_TITXT, FORMAT_C };
+// "ihex", "srec", "binary", "uf2", "verilog", "ti-txt" or "c" into *format;
+// false for anything else.
 bool output_format_read(const char *text, output_format_t *format);
 
+// One lane of interleaved memories (--split N,byte=B,width=W): of every N
+// groups of W bytes, the B-th, placed one after another; `count` 0 for none.
+struct output_split_t {
+    uint32_t count, byte, width;
+};
+// "N,byte=B[,width=W]"; a bad value is a usage error.
+void output_split_read(output_split_t *split, const char *value);
+
 // An output and its format: from its name's ending, or from -O for a name
-// without one, else IHEX.
+// without one, else IHEX; and its lane, when it is one.
 struct output_target_t {
     const char *path;
     output_format_t format;
+    output_split_t split;
 };
 // The targets of `count` paths. Usage errors: an ending that no format has
 // without -O, a UF2 output without a family, two that name the same file
@@ -38,6 +49,9 @@ struct output_settings_t {
     bool force_s3;             // S-records
     const char *family_name;   // UF2; null for a family given by its number only
     uint32_t family;
+    uint32_t verilog_width;    // Verilog: bytes a word, and their order
+    bool verilog_big_endian;
+    const char *c_name;        // C: the array's name; null for the output's own
     start_address_t start;
 };
 
