@@ -54,7 +54,8 @@ bool input_read(image_t *image, input_t *input, const section_choice_t *choice, 
     FILE *file = open_input(input->path, &status, true);
     if (file == nullptr)
         return input_system_error(error, "cannot open input file");
-    // An ELF file begins with 7Fh, which no IHEX line does.
+    // An ELF file begins with 7Fh and UF2 with "UF2", which no IHEX line does;
+    // TI-TXT with '@'.
     int first = input->kind == INPUT_BINARY ? EOF : getc(file);
     ungetc(first, file);
     uint64_t offset, size;
@@ -62,12 +63,18 @@ bool input_read(image_t *image, input_t *input, const section_choice_t *choice, 
     if (input->kind != INPUT_BINARY && first == 'S') {
         input->kind = INPUT_SREC;
         read = input_read_srec(image, file, summary, error);
-    } else if (input->kind != INPUT_BINARY && first != 0x7F) {
+    } else if (input->kind != INPUT_BINARY && first == '@') {
+        input->kind = INPUT_TITXT;
+        read = input_read_titxt(image, file, summary, error);
+    } else if (input->kind != INPUT_BINARY && first != 0x7F && first != 'U') {
         read = input_read_ihex(image, file, summary, error);
     } else if (!input_load(image, file, &offset, &size, error)) {
         read = false;
     } else if (input->kind == INPUT_BINARY) {
         read = input_read_binary(image, offset, size, input->address, summary, error);
+    } else if (input_is_uf2(image->store.items + offset, size)) {
+        input->kind = INPUT_UF2;
+        read = input_read_uf2(image, offset, size, summary, error);
     } else if (elf_is_elf(image->store.items + offset, size)) {
         input->kind = INPUT_ELF;
         read = input_read_elf(image, offset, size, choice, summary, error);

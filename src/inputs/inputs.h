@@ -12,7 +12,7 @@
 
 // An IHEX file, S-records or an ELF file, told by its first bytes, or a raw
 // binary placed at an address.
-enum input_kind_t { INPUT_IHEX, INPUT_SREC, INPUT_ELF, INPUT_BINARY };
+enum input_kind_t { INPUT_IHEX, INPUT_SREC, INPUT_ELF, INPUT_BINARY, INPUT_TITXT, INPUT_UF2 };
 // A filter written after an input: --crop keeps only its bytes in
 // [first, last], --exclude drops them, --offset moves every one of them by
 // `offset`, --swap reverses the bytes of each aligned group of `offset`

@@ -18,6 +18,9 @@ struct input_summary_t {
     char header[256];                    // S-records: the text of the first S0 record
     uint64_t size;                       // a binary's bytes; an ELF file's bytes of data
     size_t first_section, section_count; // ELF: its sections in image->sections
+    bool family_present;                 // UF2: the family of its first block that names one
+    uint32_t family;
+    uint32_t other_family, other_family_block; // and the first block of another family (0: none)
 };
 
 /*
@@ -35,6 +38,9 @@ bool input_read(image_t *image, input_t *input, const section_choice_t *choice, 
 // bytes that input_load kept from `offset` on.
 bool input_read_ihex(image_t *image, FILE *file, input_summary_t *summary, input_error_t *error);
 bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input_error_t *error);
+bool input_read_titxt(image_t *image, FILE *file, input_summary_t *summary, input_error_t *error);
+bool input_is_uf2(const uint8_t *bytes, uint64_t size);
+bool input_read_uf2(image_t *image, uint64_t offset, uint64_t size, input_summary_t *summary, input_error_t *error);
 bool input_read_elf(image_t *image, uint64_t offset, uint64_t size, const section_choice_t *choice,
                     input_summary_t *summary, input_error_t *error);
 bool input_read_binary(image_t *image, uint64_t offset, uint64_t size, uint32_t address, input_summary_t *summary,

@@ -21,17 +21,27 @@ static void report_input(const input_t *input, const input_summary_t *summary, c
                uint32_t(input->address + summary->size - 1));
         return;
     }
+    if (input->kind == INPUT_UF2) {
+        if (summary->other_family_block != 0)
+            command_warning("'%s' block %u is of family %08Xh, the blocks before it of %08Xh", path,
+                            summary->other_family_block, summary->other_family, summary->family);
+        report("'%s': UF2, %u %s, %u %s of data, ", path, summary->records, plural(summary->records, "block", "blocks"),
+               summary->data_bytes, plural(summary->data_bytes, "byte", "bytes"));
+        report(summary->family_present ? "family %08Xh\n" : "no family\n", summary->family);
+        return;
+    }
     if (input->kind != INPUT_ELF) {
-        bool srec = input->kind == INPUT_SREC;
+        bool srec = input->kind == INPUT_SREC, titxt = input->kind == INPUT_TITXT;
         if (!summary->end_of_file_seen)
-            command_warning(srec ? "End record (S7, S8 or S9) not detected in '%s'"
-                                 : "End-of-file record not detected in '%s'", path);
+            command_warning(srec    ? "End record (S7, S8 or S9) not detected in '%s'"
+                            : titxt ? "End record (q) not detected in '%s'"
+                                    : "End-of-file record not detected in '%s'", path);
         if (summary->extra_data)
-            command_warning(srec ? "Extra data after the end record in '%s'"
-                                 : "Extra data after the end-of-file record in '%s'", path);
-        report("'%s': %s%u %s, %u %s of data, ", path, srec ? "S-records, " : "", summary->records,
-               plural(summary->records, "record", "records"), summary->data_bytes,
-               plural(summary->data_bytes, "byte", "bytes"));
+            command_warning(srec || titxt ? "Extra data after the end record in '%s'"
+                                          : "Extra data after the end-of-file record in '%s'", path);
+        report("'%s': %s%u %s, %u %s of data, ", path, srec ? "S-records, " : titxt ? "TI-TXT, " : "",
+               summary->records, plural(summary->records, titxt ? "line" : "record", titxt ? "lines" : "records"),
+               summary->data_bytes, plural(summary->data_bytes, "byte", "bytes"));
         report_start_address(summary->start_present, summary->start_address);
         if (srec && list_sections && summary->header[0] != '\0')
             report("\theader \"%s\"\n", summary->header);
@@ -76,9 +86,10 @@ const char *input_place(const input_t *input, const image_t *image, uint32_t fir
         snprintf(text, sizeof text, "'%.4096s' sections %.180s-%.180s", input->path, image_section_name(image, first),
                  image_section_name(image, last));
     else if (first == last)
-        snprintf(text, sizeof text, "'%.4096s' line %u", input->path, first);
+        snprintf(text, sizeof text, "'%.4096s' %s %u", input->path, input->kind == INPUT_UF2 ? "block" : "line", first);
     else
-        snprintf(text, sizeof text, "'%.4096s' lines %u-%u", input->path, first, last);
+        snprintf(text, sizeof text, "'%.4096s' %s %u-%u", input->path, input->kind == INPUT_UF2 ? "blocks" : "lines",
+                 first, last);
     strcat(text, from);
     return text;
 }
