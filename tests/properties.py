@@ -220,6 +220,63 @@ def filters():  # random --crop/--exclude/--offset chains on 1 to 3 inputs, agai
     return ok, " ".join(map(str, ours)), made, made
 
 
+def memory(name):  # srec_cat's S-records of an IHEX file: its bytes and start, as one text
+    return run("srec_cat", name, "-intel", "-o", "-", "-motorola").stdout
+
+
+def readmemh(text, width, big):  # a Verilog memory file's bytes, as $readmemh reads words of `width`
+    image, at = {}, 0
+    for word in text.split():
+        if word.startswith("@"):
+            at = int(word[1:], 16) * width
+            continue
+        image.update(zip(range(at, at + width), int(word, 16).to_bytes(width, "big" if big else "little")))
+        at += width
+    return image
+
+
+def layouts():  # --align, --swap, --split, TI-TXT, UF2 and word sums against srec_cat; after/end computed
+    image, lines = regions(R(1 << 20) * 8, R(1, 4), lambda: R(1, 80) * 8, lambda: R(1, 100) * 8)
+    write_hex("x.hex", lines)
+    low, high = min(image), max(image) + 1
+    n, group, lanes, width, unit = 2 << R(12), rng.choice([2, 4, 8]), rng.choice([2, 4]), R(1, 3), 1 << R(3)
+    lane, big, place, align = R(lanes), rng.random() < .5, high + R(4), 1 << R(5)
+    ours = [["--align", n, "--pad", "0xA5", "-o", "a.hex"], ["--swap", group, "-o", "s.hex"],  # after x.hex
+            ["-o", "l.hex", "--split", f"{lanes},byte={lane},width={width}"], ["-O", "ti-txt", "-o", "t.txt"]]
+    theirs = [["-fill", "0xA5", "-within", "x.hex", "-intel", "-range-padding", n, "-o", "a.ref", "-intel"],
+              ["-byte-swap", group, "-o", "s.ref", "-intel"],
+              ["-split", lanes * width, lane * width, width, "-o", "l.ref", "-intel"], ["-o", "t.ref", "-ti-txt"]]
+    made = [tool("tesslar-merge", "x.hex", *o) for o in ours]
+    for t in theirs:
+        run("srec_cat", "x.hex", "-intel", *t)
+    ok = all(m.returncode == 0 for m in made) and read("t.txt") == read("t.ref")
+    ok = ok and all(memory(f"{x}.hex") == memory(f"{x}.ref") != b"" for x in "asl")
+    made.append(tool("tesslar-merge", "--pad", "0xA5", "-o", "img.c", "-o", "img.bin", "x.hex"))
+    open("main.c", "w").write("#include <stdint.h>\n#include <stdio.h>\nextern const uint8_t img[];\nextern const "
+                              "uint32_t img_size, img_address;\nint main(void) { printf(\"%08X \", (unsigned) "
+                              "img_address); fwrite(img, 1, img_size, stdout); return 0; }\n")
+    run("gcc", "-std=c99", "-pedantic", "-Wall", "-Wextra", "-Werror", "-o", "c", "main.c", "img.c")
+    ok = ok and run("./c").stdout == b"%08X " % low + read("img.bin")  # the array holds the binary
+    made.append(tool("tesslar-merge", "--uf2-family", "RP2040", "-o", "u.uf2", "t.ref"))
+    made.append(tool("tesslar-merge", "-o", "u.hex", "u.uf2"))
+    ok = ok and memory("u.hex") == memory("x.hex") if len(image) % 256 == 0 and low % 256 == 0 else ok
+    # a CRC past the data, the length up to its end, a sum of words, in their order
+    first, data = low + R(high - low) // unit * unit, bytes(image.get(a, 0xFF) for a in range(low, high))
+    words = [int.from_bytes(data[a - low:a - low + unit], "big" if big else "little")
+             for a in range(first, high - (high - first) % unit, unit)]
+    last = first + len(words) * unit - 1
+    at = (high + align - 1) // align * align
+    stamps = ["--fill", f"{low}:{high - 1}", "--stamp", f"crc-32@after,align={align}", "--stamp",
+              f"length@{at + 4},range={first}:end", "--stamp",
+              f"sum-neg@{at + 8},range={first}:{last},unit={unit},width=4,endian={'big' if big else 'little'}"]
+    made.append(tool("tesslar-merge", *stamps, "-o", "y.bin", "x.hex"))
+    out = read("y.bin")[at - low:]
+    want = struct.pack("<II", zlib.crc32(data), high - first) + (-sum(words) % (1 << 32)).to_bytes(4, "big" if big
+                                                                                                   else "little")
+    ok = ok and out == want
+    return ok, f"{len(image)} bytes at {low:#x}: {ours} {stamps}", made[0], made[-1]
+
+
 def real_file(name):
     path, ok = os.path.join(real, name), name.endswith((".hex", ".elf"))
     if name.endswith(".hex"):  # tesslar's image from address 0 ends with objcopy's from the lowest
@@ -234,10 +291,18 @@ def real_file(name):
         for x in ("ref", "out"):  # srec_cat writes both images, start address included, alike
             run("srec_cat", x + ".hex", "-intel", "-o", x + ".s19", "-motorola")
         ok = ok and read("ref.s19") == read("out.s19") != b""
+    for width in (1, 2, 4, 8) * name.endswith(".elf"):  # Verilog words as objcopy writes them, or an error
+        big = name.startswith("ppc")
+        if run("objcopy", "-O", "verilog", f"--verilog-data-width={width}", path, "ref.vh").returncode != 0:
+            continue  # objcopy knows no such words of this machine
+        made = tool("tesslar-merge", f"--verilog-width={width}", "--verilog-endian=" + "little big".split()[big],
+                    "-o", "out.vh", path)
+        ok = ok and (readmemh(read("ref.vh").decode(), width, big) == readmemh(read("out.vh").decode(), width, big)
+                     if made.returncode == 0 else b"inside a %d-byte word" % width in made.stderr)
     return ok, name, made, made
 
 
-properties = (round_trip, merge, overlaps, formats, stamps, filters)
+properties = (round_trip, merge, overlaps, formats, stamps, filters, layouts)
 files = [f for f in sorted(os.listdir(real)) if not f.endswith(".md")]
 for check, n in [(p, n) for p in properties for n in range(count)] + [(real_file, f) for f in files]:
     for name in os.listdir():  # a clean folder for each case

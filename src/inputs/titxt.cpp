@@ -19,8 +19,7 @@ bool input_read_titxt(image_t *image, FILE *file, input_summary_t *summary, inpu
 {
     char line[1024];
     uint32_t number = 0;
-    uint64_t address = 0;
-    bool addressed = false;
+    uint64_t address = 0; // the first line is an address line: the file was told by its '@'
     text_reader_t reader;
     text_reader_begin(&reader, file);
     for (size_t read; (read = text_read_line(&reader, line, sizeof line)) != 0;) {
@@ -57,12 +56,9 @@ bool input_read_titxt(image_t *image, FILE *file, input_summary_t *summary, inpu
             address = 0;
             for (size_t i = 0; i < (count + padded) / 2; i++)
                 address = address << 8 | bytes[i];
-            addressed = true;
             summary->records++;
             continue;
         }
-        if (!addressed)
-            return input_error(error, number, "data before the first @ address line");
         // bytes of two digits, parted by spaces, straight into the store
         uint8_t *out = image_room(image, length / 2 + 1);
         if (out == nullptr)
