@@ -387,6 +387,21 @@ def elf(args, out_dir):
         print(f"| {name} | {med['tesslar-merge']:.3f} | {med['peer']:.3f} | {med['peer'] / med['tesslar-merge']:.1f}x |")
 
 
+def readmemh(text):
+    """The bytes a Verilog memory file of 1-byte words holds, from its first address."""
+    image, first, at = bytearray(), None, 0
+    for word in text.split():
+        if word[0] == ord("@"):
+            first = int(word[1:], 16) if first is None else first
+            at = int(word[1:], 16) - first
+            continue
+        if at >= len(image):
+            image.extend(bytes(at + 1 - len(image)))
+        image[at] = int(word, 16)
+        at += 1
+    return bytes(image)
+
+
 def formats(args, out_dir):
     """tesslar-merge reading a 16 MiB image as S-records and writing S-records,
     against objcopy -I srec -O srec and srec_cat, and writing a 16 MiB binary
@@ -405,7 +420,14 @@ def formats(args, out_dir):
                  "srec_cat": lambda o: ["srec_cat", srec, "-motorola", "-o", o, "-motorola"]}),
              (f"IHEX to a binary, {size // MiB} MiB", ".bin", {
                  "tesslar-merge": lambda o: [merge_bin, "-o", o, source],
-                 "objcopy": lambda o: ["objcopy", "-I", "ihex", "-O", "binary", source, o]})]
+                 "objcopy": lambda o: ["objcopy", "-I", "ihex", "-O", "binary", source, o]}),
+             (f"IHEX to Verilog (srec_cat: -vmem), {size // MiB} MiB", ".vh", {
+                 "tesslar-merge": lambda o: [merge_bin, "-o", o, source],
+                 "objcopy": lambda o: ["objcopy", "-I", "ihex", "-O", "verilog", source, o],
+                 "srec_cat": lambda o: ["srec_cat", source, "-intel", "-o", o, "-vmem", "8"]}),
+             (f"IHEX to TI-TXT, {size // MiB} MiB", ".txt", {
+                 "tesslar-merge": lambda o: [merge_bin, "-O", "ti-txt", "-o", o, source],
+                 "srec_cat": lambda o: ["srec_cat", source, "-intel", "-o", o, "-ti-txt"]})]
     runs = args.runs or (3 if args.quick else 7)
     rows = []
     for name, ending, commands in cases:
@@ -414,12 +436,16 @@ def formats(args, out_dir):
             for p, command in commands.items():
                 times[p].append(timed(command(out[p] + ending), out[p] + ending))
         images = []
-        for p in commands:  # the memory each output holds, as a binary
+        for p in commands:  # the memory each output holds, as a binary, or the text of the same format
             if ending == ".srec":
                 subprocess.run(["srec_cat", out[p] + ending, "-motorola", "-o", out[p] + ".bin", "-binary"], check=True,
                                stderr=subprocess.DEVNULL)
-            images.append(open(out[p] + ".bin", "rb").read())
-            os.remove(out[p] + ".bin")
+            if ending == ".vh" and p == "srec_cat":  # another format: the time alone is compared
+                continue
+            kept = out[p] + (".bin" if ending in (".srec", ".bin") else ending)
+            text = open(kept, "rb").read()
+            images.append(readmemh(text) if ending == ".vh" else text)
+            os.remove(kept)
             if ending == ".srec":
                 os.remove(out[p] + ending)
         if any(i != images[0] for i in images):
@@ -431,9 +457,9 @@ def formats(args, out_dir):
     print("| workload | tesslar-merge s | objcopy s | srec_cat s | vs objcopy | vs srec_cat |")
     print("|---|---:|---:|---:|---:|---:|")
     for name, med in rows:
-        t, cat = med["tesslar-merge"], med.get("srec_cat")
-        print(f"| {name} | {t:.3f} | {med['objcopy']:.3f} | {'' if cat is None else f'{cat:.3f}'} "
-              f"| {med['objcopy'] / t:.1f}x | {'' if cat is None else f'{cat / t:.1f}x'} |")
+        t, cat, obj = med["tesslar-merge"], med.get("srec_cat"), med.get("objcopy")
+        print(f"| {name} | {t:.3f} | {'' if obj is None else f'{obj:.3f}'} | {'' if cat is None else f'{cat:.3f}'} "
+              f"| {'' if obj is None else f'{obj / t:.1f}x'} | {'' if cat is None else f'{cat / t:.1f}x'} |")
 
 
 def digests(args):
@@ -481,6 +507,7 @@ def main():
     parser.add_argument("--runs", type=int, default=None)
     parser.add_argument("--only-merge", action="store_true", help="only the merge table")
     parser.add_argument("--only-elf", action="store_true", help="only the table of ELF inputs")
+    parser.add_argument("--only-formats", action="store_true", help="only the table of formats")
     parser.add_argument("--against", default=None, metavar="DIR",
                         help="only: every workload against the programs of another build in DIR")
     parser.add_argument("--out", default=None,
@@ -494,8 +521,8 @@ def main():
     if args.against:
         against(args, out_dir)
         return 0
-    if args.only_elf:
-        elf(args, out_dir)
+    if args.only_elf or args.only_formats:
+        (elf if args.only_elf else formats)(args, out_dir)
         return 0
     if args.only_merge:
         merge(args, out_dir)
