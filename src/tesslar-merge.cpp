@@ -10,6 +10,7 @@
 #include "cli/values.h"
 #include "image/image.h"
 #include "inputs/inputs.h"
+#include "merge/mcuboot.h"
 #include "merge/overlaps.h"
 #include "merge/slot.h"
 #include "outputs/file.h"
@@ -46,6 +47,7 @@ struct merge_options_t {
     int filter_count;
     section_choice_t sections;
     slot_t slot;
+    mcuboot_t mcuboot;
 };
 
 static const char usage_text[] =
@@ -124,7 +126,7 @@ static const char usage_text[] =
 // The options' codes beyond those the commands share and the slot's.
 enum merge_option_t { OPTION_OVERLAP = 0x200, OPTION_NO_START, OPTION_BINARY, OPTION_SREC_S3, OPTION_UF2_FAMILY,
                       OPTION_CROP, OPTION_EXCLUDE, OPTION_OFFSET, OPTION_SWAP, OPTION_SPLIT, OPTION_VERILOG_WIDTH,
-                      OPTION_VERILOG_ENDIAN, OPTION_C_NAME };
+                      OPTION_VERILOG_ENDIAN, OPTION_C_NAME, OPTION_MCUBOOT };
 
 static void free_options(merge_options_t *options)
 {
@@ -159,7 +161,7 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
 {
     *options = merge_options_t{0, nullptr, nullptr, nullptr, FORMAT_NONE, 1, false, nullptr, false, nullptr, false,
                                0, OVERLAP_ERROR, record_options_default, false, false, 0, nullptr, nullptr, 0, {},
-                               slot_t{}};
+                               slot_t{}, mcuboot_t{}};
     options->outputs = static_cast<const char **>(allocate(argc * sizeof(char *)));
     options->splits = static_cast<output_split_t *>(allocate(argc * sizeof(output_split_t)));
     options->inputs = static_cast<input_t *>(allocate(argc * sizeof(input_t)));
@@ -182,6 +184,7 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
                                         {"verilog-width", OPTION_VERILOG_WIDTH, true, true},
                                         {"verilog-endian", OPTION_VERILOG_ENDIAN, true, true},
                                         {"c-name", OPTION_C_NAME, true, true},
+                                        {"mcuboot", OPTION_MCUBOOT, true, true},
                                         {"overlap", OPTION_OVERLAP, true, true},
                                         {"no-start", OPTION_NO_START, false, true},
                                         {"srec-s3", OPTION_SREC_S3, false, true},
@@ -231,6 +234,9 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             break;
         case OPTION_C_NAME:
             options->c_name = optarg;
+            break;
+        case OPTION_MCUBOOT:
+            mcuboot_read(&options->mcuboot, optarg);
             break;
         case 'O':
             if (!output_format_read(optarg, &options->format))
@@ -287,8 +293,9 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
 
     if (options->input_count == 0)
         command_usage_error("missing input file");
-    if (options->output_count == 0 && !options->info_only)
+    if (options->output_count == 0 && !options->info_only && options->mcuboot.digest_path == nullptr)
         command_usage_error("missing output file: -o names it");
+    options->mcuboot.info_only = options->info_only;
     const record_options_t *records = &options->records;
     if (records->start_given && options->no_start)
         command_usage_error("--start and --no-start exclude each other");
@@ -337,7 +344,7 @@ int main(int argc, char **argv)
         overlaps_resolve(&image, options.inputs, options.overlap);
     }
     image_view_t view{};
-    bool slot_given = slot->fills.count != 0 || slot->stamps.count != 0 || slot->align > 1;
+    bool slot_given = slot->fills.count != 0 || slot->stamps.count != 0 || slot->align > 1 || options.mcuboot.given;
     if (!options.info_only || slot_given) {
         slot_check_places(slot, &image, options.inputs);
         image_paint_t paint = options.overlap == OVERLAP_FIRST ? IMAGE_FIRST_WINS : IMAGE_LAST_WINS;
@@ -346,7 +353,10 @@ int main(int argc, char **argv)
         if (slot_given)
             slot_build(slot, &view);
     }
-    if (!options.info_only) {
+    bool writes = !options.info_only;
+    if (options.mcuboot.given)
+        writes = mcuboot_build(&options.mcuboot, &view) && writes;
+    if (writes) {
         input_names_t names{&image, options.inputs};
         view.name = input_name_piece;
         view.name_context = &names;
@@ -357,6 +367,7 @@ int main(int argc, char **argv)
     }
 
     image_view_free(&view);
+    mcuboot_free();
     image_free(&image);
     free_options(&options);
     report_flush();
