@@ -277,6 +277,61 @@ def layouts():  # --align, --swap, --split, TI-TXT, UF2 and word sums against sr
     return ok, f"{len(image)} bytes at {low:#x}: {ours} {stamps}", made[0], made[-1]
 
 
+keys = tempfile.mkdtemp(prefix="tesslar-keys-")  # made once, by openssl, for every case
+atexit.register(shutil.rmtree, keys, True)
+for kind, options in [("ed25519", []), ("ecdsa-p256", ["-pkeyopt", "ec_paramgen_curve:P-256"]),
+                      ("rsa-2048", ["-pkeyopt", "rsa_keygen_bits:2048"])]:
+    key = os.path.join(keys, kind)
+    run("openssl", "genpkey", "-algorithm", kind.split("-")[0].replace("ecdsa", "EC"), *options, "-out", key)
+    run("openssl", "pkey", "-in", key, "-pubout", "-out", key + ".pub")
+    run("openssl", "pkey", "-in", key, "-pubout", "-outform", "DER", "-out", key + ".der")
+    if kind.startswith("rsa"):  # MCUboot hashes RSA's PKCS#1 form
+        run("openssl", "rsa", "-in", key, "-RSAPublicKey_out", "-outform", "DER", "-out", key + ".der")
+
+
+def mcuboot():  # random images and settings against MCUboot's layout; SHA-256 by hashlib, signatures by openssl
+    slot, header, data, big = R(1 << 16) * 0x8000, rng.choice([0x20, 0x100, 0x200]), rng.randbytes(R(1, 3000)), R(2)
+    align, sectors, kind, pad = 1 << R(6), R(1, 16), rng.choice(["", "ed25519", "ecdsa-p256", "rsa-2048"]), R(4)
+    version, counter, overwrite, number = (R(256), R(256), R(1 << 16), R(1 << 32)), R(3), R(2), R(9)
+    max_align = max(8, align)
+    write_hex("x.hex", records(slot + header, data))
+    setting = (f",key={os.path.join(keys, kind)}" * bool(kind) + ",endian=big" * big + ",overwrite-only" * overwrite +
+               ["", ",pad", ",confirm", ",test"][pad] + [",security-counter=auto", f",security-counter={number}", ""][counter])
+    made = tool("tesslar-merge", "--mcuboot", f"{slot}:{slot + 0x7FFF},version={'%d.%d.%d+%d' % version},header={header},"
+                f"align={align},max-sectors={sectors}" + setting, "-o", "y.bin", "x.hex")
+    out, e = read("y.bin"), ">" if big else "<"
+    fields = struct.unpack(e + "IIHHIIBBHI", out[:28]) if len(out) >= 28 else ()
+    protect = 12 * (counter < 2)
+    ok = fields[:6] == (0x96F3B83D, 0, header, protect, len(data), 0) and fields[6:] == version \
+        and out[28:header] == bytes(header - 28) and out[header:header + len(data)] == data
+    at = header + len(data)
+    value = version[0] << 24 | version[1] << 16 | version[2] if counter == 0 else number
+    ok = ok and (counter == 2 or out[at:at + 12] == struct.pack(e + "HHBBHI", 0x6908, 12, 0x50, 0, 4, value))
+    tlvs, (magic, total), at = {}, struct.unpack(e + "HH", out[at + protect:at + protect + 4]), at + protect + 4
+    while at < len(out) and len(tlvs) < 3 and out[at] != 0xFF:  # type, 0, length, value
+        size = struct.unpack(e + "H", out[at + 2:at + 4])[0]
+        tlvs[out[at]] = out[at + 4:at + 4 + size]
+        at += 4 + size
+    digest = hashlib.sha256(out[:header + len(data) + protect]).digest()
+    ok = ok and magic == 0x6907 and total == at - header - len(data) - protect and tlvs.pop(0x10) == digest
+    if kind:  # the key's hash, and a signature openssl verifies
+        der = open(os.path.join(keys, kind + ".der"), "rb").read()
+        open("digest", "wb").write(digest)
+        open("signature", "wb").write(tlvs.pop({"ed": 0x24, "ec": 0x22, "rs": 0x20}[kind[:2]], b""))
+        check = run("openssl", "pkeyutl", "-verify", "-pubin", "-inkey", os.path.join(keys, kind + ".pub"),
+                    "-in", "digest", "-sigfile", "signature", *["-rawin"] * (kind == "ed25519"),
+                    *("-pkeyopt digest:sha256 -pkeyopt rsa_padding_mode:pss -pkeyopt rsa_pss_saltlen:32".split()
+                      * (kind == "rsa-2048")))
+        ok = ok and tlvs.pop(0x01) == hashlib.sha256(der).digest() and check.returncode == 0
+    end = slot_end = 0x8000
+    image_ok = out[end - (16 + max_align - 1) // max_align * max_align - max_align:][:max_align]
+    magic = struct.pack(e + "H", max_align) + bytes.fromhex("2DE15D29410B8D77679C110F1F8A") if max_align != 8 else \
+        bytes.fromhex("77C295F360D2EF7F3552500F2CB67980")
+    ok = ok and not tlvs and (len(out) == at if not pad else len(out) == slot_end and out[-16:] == magic and
+                             image_ok[0] == (1 if pad == 2 and not overwrite else 0xFF))
+    return ok, f"{len(data)} bytes at {slot + header:#x}{setting}", made, made
+
+
 def real_file(name):
     path, ok = os.path.join(real, name), name.endswith((".hex", ".elf"))
     if name.endswith(".hex"):  # tesslar's image from address 0 ends with objcopy's from the lowest
@@ -302,8 +357,8 @@ def real_file(name):
     return ok, name, made, made
 
 
-properties = (round_trip, merge, overlaps, formats, stamps, filters, layouts)
-files = [f for f in sorted(os.listdir(real)) if not f.endswith(".md")]
+properties = (round_trip, merge, overlaps, formats, stamps, filters, layouts, mcuboot)
+files = [f for f in sorted(os.listdir(real)) if f.endswith((".hex", ".elf"))]
 for check, n in [(p, n) for p in properties for n in range(count)] + [(real_file, f) for f in files]:
     for name in os.listdir():  # a clean folder for each case
         shutil.rmtree(name) if os.path.isdir(name) else os.remove(name)
