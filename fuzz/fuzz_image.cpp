@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CHECK(overlaps_refused(&image, OVERLAP_SAME, &at) ? at == differing : ~differing == 0);
 
     // The view reads each region; with the gaps filled, the whole span reads
-    // in chunks of any size across pieces, the pad byte in the gaps.
+    // in chunks of any size across pieces, the pad's pattern in the gaps.
     image_view_t view;
     CHECK(image_view_of(&image, IMAGE_LAST_WINS, image_pad_t{0xFF, 1}, &view));
     std::vector<uint8_t> scratch(widest + 97);
@@ -102,13 +102,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CHECK(image_view_add(&view, uint32_t(image.regions.items[k - 1].end), image.regions.items[k].address,
                              nullptr));
     image_view_sort(&view);
-    view.pad = 0xA5;
+    view.pad = image_pad_t{0xA5B6C7D8, 4}; // in phase with address 0
     cursor = 0;
     for (uint64_t a = first, step = 1 + size % 97, n; a < end && end - first <= 8192; a += step) {
         n = std::min(step, end - a);
         const uint8_t *bytes = image_view_bytes(&view, &cursor, a, n, scratch.data());
         for (uint64_t i = 0; i < n; i++)
-            CHECK(bytes[i] == (given.count(a + i) ? given[a + i].back() : 0xA5));
+            CHECK(bytes[i] == (given.count(a + i) ? given[a + i].back() : uint8_t(0xA5B6C7D8 >> 8 * ((a + i) % 4))));
     }
     image_view_free(&view);
     image_free(&image);
