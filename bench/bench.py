@@ -462,6 +462,42 @@ def formats(args, out_dir):
               f"| {'' if obj is None else f'{obj / t:.1f}x'} | {'' if cat is None else f'{cat / t:.1f}x'} |")
 
 
+def mcuboot(args, out_dir):
+    """tesslar-merge --mcuboot signing a 1 MiB and a 16 MiB slot (ECDSA P-256,
+    confirmed), against `imgtool sign` when --imgtool names it, alternating;
+    the two images must verify alike (all but the signature the same)."""
+    merge_bin = os.path.join(os.path.dirname(args.tesslar), "tesslar-merge")
+    key = os.path.join(args.work, "mcuboot-p256.pem")
+    if not os.path.exists(key):
+        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", key],
+                       check=True, stdout=subprocess.DEVNULL)
+    runs = args.runs or (3 if args.quick else 7)
+    print()
+    print(f"MCUboot images, medians of {runs} runs, programs alternating")
+    print()
+    print("| slot | tesslar-merge s | imgtool s | times faster |")
+    print("|---|---:|---:|---:|")
+    for size in (1 * MiB, 16 * MiB):
+        app = os.path.join(args.work, f"mcuboot-app-{size}.bin")
+        if not os.path.exists(app):
+            with open(app, "wb") as f:
+                f.write(bytes(0x200) + os.urandom(size - 0x200 - 0x10000))
+        out = os.path.join(out_dir, "bench-mcuboot.bin")
+        commands = {"tesslar-merge": [merge_bin, "--mcuboot", f"0:{size - 1:#x},version=1.2.3,key={key},confirm",
+                                      "-o", out, "--binary", f"{app}@0", "--crop", f"0x200:{size - 1:#x}"]}
+        if args.imgtool:
+            commands["imgtool"] = ["python3", args.imgtool, "sign", "--key", key, "--header-size", "0x200",
+                                   "--version", "1.2.3", "--slot-size", hex(size), "--pad", "--confirm", app, out]
+        times = {p: [] for p in commands}
+        for _ in range(runs):
+            for p, command in commands.items():
+                times[p].append(timed(command, out))
+        ours = statistics.median(times["tesslar-merge"])
+        theirs = statistics.median(times["imgtool"]) if args.imgtool else None
+        print(f"| {size // MiB} MiB | {ours:.3f} | {'' if theirs is None else f'{theirs:.3f}'} | "
+              f"{'' if theirs is None else f'{theirs / ours:.1f}x'} |")
+
+
 def digests(args):
     """quillkit's digests over a buffer in memory, one core, no file."""
     if args.digest:
@@ -508,6 +544,8 @@ def main():
     parser.add_argument("--only-merge", action="store_true", help="only the merge table")
     parser.add_argument("--only-elf", action="store_true", help="only the table of ELF inputs")
     parser.add_argument("--only-formats", action="store_true", help="only the table of formats")
+    parser.add_argument("--only-mcuboot", action="store_true", help="only the table of MCUboot images")
+    parser.add_argument("--imgtool", default=None, metavar="PATH", help="MCUboot's imgtool.py, to compare with")
     parser.add_argument("--against", default=None, metavar="DIR",
                         help="only: every workload against the programs of another build in DIR")
     parser.add_argument("--out", default=None,
@@ -521,8 +559,8 @@ def main():
     if args.against:
         against(args, out_dir)
         return 0
-    if args.only_elf or args.only_formats:
-        (elf if args.only_elf else formats)(args, out_dir)
+    if args.only_elf or args.only_formats or args.only_mcuboot:
+        (elf if args.only_elf else formats if args.only_formats else mcuboot)(args, out_dir)
         return 0
     if args.only_merge:
         merge(args, out_dir)
@@ -585,6 +623,7 @@ def main():
     merge_rows = merge(args, out_dir)
     elf(args, out_dir)
     formats(args, out_dir)
+    mcuboot(args, out_dir)
     digests(args)
     if not args.quick:
         input_order(args, out_dir)
