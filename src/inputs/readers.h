@@ -3,6 +3,7 @@
 // filters, and the report of an input; within this folder only.
 #pragma once
 
+#include "inputs/file.h"
 #include "inputs/inputs.h"
 
 #include <cstddef>
@@ -54,6 +55,22 @@ bool input_filter(image_t *image, input_t *input, size_t first, input_summary_t 
 // Tells what an input held: its warnings on standard error, a line of the
 // report, and with `list_sections` an ELF file's sections, one a line.
 void input_report(const input_t *input, const input_summary_t *summary, const image_t *image, bool list_sections);
+// The lines of S-records and TI-TXT: each counted (a NUL before the end
+// record is an error, "S" or "@" and a NUL no records at all), its line end
+// and with `spaces` its trailing spaces cut off, blank lines skipped, one
+// longer than any `kind` ("S-record") an error, anything after the end
+// record extra data. record_line is true with the next line in lines->line,
+// *length its length; false when the reading ends, with *failed and *error
+// when it failed.
+struct record_lines_t {
+    text_reader_t reader;
+    uint32_t number; // of the last line read
+    char line[1024];
+};
+void record_lines_begin(record_lines_t *lines, FILE *file);
+bool record_line(record_lines_t *lines, const char *kind, bool spaces, input_summary_t *summary,
+                 input_error_t *error, size_t *length, bool *failed);
+
 // A file told as none of the formats, with the hint that a raw binary goes
 // with --binary; and a NUL byte in a line of a text input.
 bool input_no_format(input_error_t *error);

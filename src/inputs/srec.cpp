@@ -6,7 +6,6 @@
 
 #include "cli/report.h"
 #include "ihex.h"
-#include "inputs/file.h"
 
 #include <algorithm>
 #include <cstring>
@@ -22,30 +21,15 @@ constexpr int widest_count = 4;
 bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input_error_t *error)
 {
     // "S", a type, and 255 bytes after the count at the most: 514 characters
-    char line[1024];
-    uint8_t record[sizeof line / 2];
-    uint32_t number = 0, data_records = 0;
-    text_reader_t reader;
-    text_reader_begin(&reader, file);
-    for (size_t read; (read = text_read_line(&reader, line, sizeof line)) != 0;) {
-        number++;
-        // a NUL would hide the rest of its line ("S" and a NUL: no S-record at all)
-        const char *nul = summary->end_of_file_seen ? nullptr : static_cast<const char *>(memchr(line, 0, read));
-        if (nul != nullptr)
-            return summary->records == 0 && nul < line + 2 ? input_no_format(error)
-                                                           : input_nul(error, number, uint32_t(nul - line) + 1);
-        size_t length = strlen(line); // after the end record, a NUL ends a line as it always did
-        bool whole = length != 0 && line[length - 1] == '\n';
-        while (length != 0 && (line[length - 1] == '\n' || line[length - 1] == '\r'))
-            length--;
-        if (length == 0)
-            continue;
-        if (!whole && length == sizeof line - 1)
-            return input_error(error, number, "line longer than any S-record");
-        if (summary->end_of_file_seen) {
-            summary->extra_data = true;
-            break;
-        }
+    record_lines_t lines;
+    uint8_t record[sizeof lines.line / 2];
+    uint32_t data_records = 0;
+    record_lines_begin(&lines, file);
+    size_t length;
+    bool failed;
+    char *line = lines.line;
+    while (record_line(&lines, "S-record", false, summary, error, &length, &failed)) {
+        uint32_t number = lines.number;
         if (line[0] != 'S')
             return input_error(error, number, "invalid start code");
         int type = line[1] - '0';
@@ -107,7 +91,5 @@ bool input_read_srec(image_t *image, FILE *file, input_summary_t *summary, input
             summary->start_address = address;
         }
     }
-    if (ferror(file))
-        return input_system_error(error, "cannot read input file");
-    return true;
+    return !failed;
 }

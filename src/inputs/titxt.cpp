@@ -5,7 +5,6 @@
 #include "inputs/readers.h"
 
 #include "ihex.h"
-#include "inputs/file.h"
 
 #include <cstring>
 
@@ -17,29 +16,14 @@ static bool is_space(char c)
 
 bool input_read_titxt(image_t *image, FILE *file, input_summary_t *summary, input_error_t *error)
 {
-    char line[1024];
-    uint32_t number = 0;
     uint64_t address = 0; // the first line is an address line: the file was told by its '@'
-    text_reader_t reader;
-    text_reader_begin(&reader, file);
-    for (size_t read; (read = text_read_line(&reader, line, sizeof line)) != 0;) {
-        number++;
-        const char *nul = summary->end_of_file_seen ? nullptr : static_cast<const char *>(memchr(line, 0, read));
-        if (nul != nullptr)
-            return input_nul(error, number, uint32_t(nul - line) + 1);
-        size_t length = strlen(line);
-        bool whole = length != 0 && line[length - 1] == '\n';
-        while (length != 0 && (line[length - 1] == '\n' || line[length - 1] == '\r' || is_space(line[length - 1])))
-            length--;
-        line[length] = '\0';
-        if (length == 0)
-            continue;
-        if (!whole && read == sizeof line - 1)
-            return input_error(error, number, "line longer than any TI-TXT line");
-        if (summary->end_of_file_seen) {
-            summary->extra_data = true;
-            break;
-        }
+    record_lines_t lines;
+    record_lines_begin(&lines, file);
+    size_t length;
+    bool failed;
+    char *line = lines.line;
+    while (record_line(&lines, "TI-TXT line", true, summary, error, &length, &failed)) {
+        uint32_t number = lines.number;
         if (strcmp(line, "q") == 0 || strcmp(line, "Q") == 0) {
             summary->end_of_file_seen = true;
             continue;
@@ -78,7 +62,5 @@ bool input_read_titxt(image_t *image, FILE *file, input_summary_t *summary, inpu
         summary->records++;
         summary->data_bytes += count;
     }
-    if (ferror(file))
-        return input_system_error(error, "cannot read input file");
-    return true;
+    return !failed;
 }
