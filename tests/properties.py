@@ -3,7 +3,7 @@
 """Properties on random data, COUNT cases of each (README.md says which), and
 the files of data/real against objcopy.
     properties.py BUILD_DIR COUNT [WINE]"""
-import atexit, hashlib, os, random, resource, shutil, signal, struct, subprocess, sys, tempfile
+import atexit, hashlib, json, os, random, resource, shutil, signal, struct, subprocess, sys, tempfile
 import zlib
 
 real = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "real")
@@ -333,6 +333,26 @@ def mcuboot():  # random images and settings against MCUboot's layout; SHA-256 b
     return ok, f"{len(data)} bytes at {slot + header:#x}{setting}", made, made
 
 
+npm = os.path.join(keys, "npm")  # the npm package uf2, as a UF2 file's other writer
+run("npm", "install", "--silent", "--no-audit", "--no-fund", "--prefix", npm, "uf2@2.0.0")
+encode = ("const u = require('uf2'), fs = require('fs'), blocks = JSON.parse(process.argv[1]);"
+          "fs.writeFileSync('x.uf2', Buffer.concat(blocks.map(([flags, address, data], n) => u.encodeBlock({flags,"
+          "flashAddress: address, payload: Buffer.from(data, 'hex'), blockNumber: n, totalBlocks: blocks.length,"
+          "boardFamily: 0xE48BFF56}))));")
+
+
+def uf2_in():  # what the npm package uf2 encodes, read back to its bytes but the blocks not for the main flash
+    blocks, lines = [[0x2000 | (n != 0 and R(4) == 0), n << 12 | R(256), rng.randbytes(R(1, 477)).hex()]
+                     for n in range(R(1, 8))], []
+    for flags, address, data in blocks:
+        lines += [] if flags & 1 else records(address, bytes.fromhex(data))
+    write_hex("x.hex", lines)
+    os.environ["NODE_PATH"] = os.path.join(npm, "node_modules")
+    encoded = run("node", "-e", encode, json.dumps(blocks))
+    made = tool("tesslar-merge", "-o", "y.hex", "x.uf2")
+    return encoded.returncode == 0 and memory("y.hex") == memory("x.hex"), str(blocks)[:300], made, encoded
+
+
 def real_file(name):
     path, ok = os.path.join(real, name), name.endswith((".hex", ".elf"))
     if name.endswith(".hex"):  # tesslar's image from address 0 ends with objcopy's from the lowest
@@ -358,7 +378,7 @@ def real_file(name):
     return ok, name, made, made
 
 
-properties = (round_trip, merge, overlaps, formats, stamps, filters, layouts, mcuboot)
+properties = (round_trip, merge, overlaps, formats, stamps, filters, layouts, mcuboot, uf2_in)
 files = [f for f in sorted(os.listdir(real)) if f.endswith((".hex", ".elf"))]
 for check, n in [(p, n) for p in properties for n in range(count)] + [(real_file, f) for f in files]:
     for name in os.listdir():  # a clean folder for each case
