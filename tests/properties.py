@@ -252,11 +252,13 @@ def layouts():  # --align, --swap, --split, TI-TXT, UF2 and word sums against sr
     ok = all(m.returncode == 0 for m in made) and read("t.txt") == read("t.ref")
     ok = ok and all(memory(f"{x}.hex") == memory(f"{x}.ref") != b"" for x in "asl")
     made.append(tool("tesslar-merge", "--pad", "0xA5", "-o", "img.c", "-o", "img.bin", "x.hex"))
+    compiled = R(8) == 0  # a compiler's run is slow: one case in eight
     open("main.c", "w").write("#include <stdint.h>\n#include <stdio.h>\nextern const uint8_t img[];\nextern const "
                               "uint32_t img_size, img_address;\nint main(void) { printf(\"%08X \", (unsigned) "
                               "img_address); fwrite(img, 1, img_size, stdout); return 0; }\n")
-    run("gcc", "-std=c99", "-pedantic", "-Wall", "-Wextra", "-Werror", "-o", "c", "main.c", "img.c")
-    ok = ok and run("./c").stdout == b"%08X " % low + read("img.bin")  # the array holds the binary
+    if compiled:  # the array holds the binary
+        run("gcc", "-std=c99", "-pedantic", "-Wall", "-Wextra", "-Werror", "-o", "c", "main.c", "img.c")
+        ok = ok and run("./c").stdout == b"%08X " % low + read("img.bin")
     made.append(tool("tesslar-merge", "--uf2-family", "RP2040", "-o", "u.uf2", "t.ref"))
     made.append(tool("tesslar-merge", "-o", "u.hex", "u.uf2"))
     ok = ok and memory("u.hex") == memory("x.hex") if len(image) % 256 == 0 and low % 256 == 0 else ok
