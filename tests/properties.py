@@ -291,6 +291,9 @@ for kind, options in [("ed25519", []), ("ecdsa-p256", ["-pkeyopt", "ec_paramgen_
         run("openssl", "rsa", "-in", key, "-RSAPublicKey_out", "-outform", "DER", "-out", key + ".der")
 
 
+pss = "-pkeyopt digest:sha256 -pkeyopt rsa_padding_mode:pss -pkeyopt rsa_pss_saltlen:32".split()
+
+
 def mcuboot():  # random images and settings against MCUboot's layout; SHA-256 by hashlib, signatures by openssl
     slot, header, data, big = R(1 << 16) * 0x8000, rng.choice([0x20, 0x100, 0x200]), rng.randbytes(R(1, 3000)), R(2)
     # the Windows build signs nothing: it has no OpenSSL
@@ -300,8 +303,14 @@ def mcuboot():  # random images and settings against MCUboot's layout; SHA-256 b
     write_hex("x.hex", records(slot + header, data))
     setting = (f",key={os.path.join(keys, kind)}" * bool(kind) + ",endian=big" * big + ",overwrite-only" * overwrite +
                ["", ",pad", ",confirm", ",test"][pad] + [",security-counter=auto", f",security-counter={number}", ""][counter])
-    made = tool("tesslar-merge", "--mcuboot", f"{slot}:{slot + 0x7FFF},version={'%d.%d.%d+%d' % version},header={header},"
-                f"align={align},max-sectors={sectors}" + setting, "-o", "y.bin", "x.hex")
+    options = f"{slot}:{slot + 0x7FFF},version={'%d.%d.%d+%d' % version},header={header},align={align}," \
+              f"max-sectors={sectors}" + setting
+    if kind and R(2):  # the key kept elsewhere: the digest out, signed by openssl, the signature in
+        tool("tesslar-merge", "--mcuboot", options + ",digest=digest", "x.hex")
+        run("openssl", "pkeyutl", "-sign", "-inkey", os.path.join(keys, kind), "-in", "digest", "-out", "signature",
+            *["-rawin"] * (kind == "ed25519"), *pss * (kind == "rsa-2048"))
+        options = options.replace(os.path.join(keys, kind), os.path.join(keys, kind + ".pub")) + ",signature=signature"
+    made = tool("tesslar-merge", "--mcuboot", options, "-o", "y.bin", "x.hex")
     out, e = read("y.bin"), ">" if big else "<"
     fields = struct.unpack(e + "IIHHIIBBHI", out[:28]) if len(out) >= 28 else ()
     protect = 12 * (counter < 2)
@@ -323,8 +332,7 @@ def mcuboot():  # random images and settings against MCUboot's layout; SHA-256 b
         open("signature", "wb").write(tlvs.pop({"ed": 0x24, "ec": 0x22, "rs": 0x20}[kind[:2]], b""))
         check = run("openssl", "pkeyutl", "-verify", "-pubin", "-inkey", os.path.join(keys, kind + ".pub"),
                     "-in", "digest", "-sigfile", "signature", *["-rawin"] * (kind == "ed25519"),
-                    *("-pkeyopt digest:sha256 -pkeyopt rsa_padding_mode:pss -pkeyopt rsa_pss_saltlen:32".split()
-                      * (kind == "rsa-2048")))
+                    *pss * (kind == "rsa-2048"))
         ok = ok and tlvs.pop(0x01) == hashlib.sha256(der).digest() and check.returncode == 0
     end = slot_end = 0x8000
     image_ok = out[end - (16 + max_align - 1) // max_align * max_align - max_align:][:max_align]
