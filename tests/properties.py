@@ -301,7 +301,9 @@ def mcuboot():  # random images and settings against MCUboot's layout; SHA-256 b
     version, counter, overwrite, number = (R(256), R(256), R(1 << 16), R(1 << 32)), R(3), R(2), R(9)
     max_align = max(8, align)
     write_hex("x.hex", records(slot + header, data))
+    erased = rng.choice([0, 0xFF])
     setting = (f",key={os.path.join(keys, kind)}" * bool(kind) + ",endian=big" * big + ",overwrite-only" * overwrite +
+               f",erased={erased:#04x}" +
                ["", ",pad", ",confirm", ",test"][pad] + [",security-counter=auto", f",security-counter={number}", ""][counter])
     options = f"{slot}:{slot + 0x7FFF},version={'%d.%d.%d+%d' % version},header={header},align={align}," \
               f"max-sectors={sectors}" + setting
@@ -320,7 +322,8 @@ def mcuboot():  # random images and settings against MCUboot's layout; SHA-256 b
     value = version[0] << 24 | version[1] << 16 | version[2] if counter == 0 else number
     ok = ok and (counter == 2 or out[at:at + 12] == struct.pack(e + "HHBBHI", 0x6908, 12, 0x50, 0, 4, value))
     tlvs, (magic, total), at = {}, struct.unpack(e + "HH", out[at + protect:at + protect + 4]), at + protect + 4
-    while at < len(out) and len(tlvs) < 3 and out[at] != 0xFF:  # type, 0, length, value
+    last = min(len(out), at - 4 + total)
+    while at < last and len(tlvs) < 4:  # type, 0, length, value
         size = struct.unpack(e + "H", out[at + 2:at + 4])[0]
         tlvs[out[at]] = out[at + 4:at + 4 + size]
         at += 4 + size
@@ -339,7 +342,8 @@ def mcuboot():  # random images and settings against MCUboot's layout; SHA-256 b
     magic = struct.pack(e + "H", max_align) + bytes.fromhex("2DE15D29410B8D77679C110F1F8A") if max_align != 8 else \
         bytes.fromhex("77C295F360D2EF7F3552500F2CB67980")
     ok = ok and not tlvs and (len(out) == at if not pad else len(out) == slot_end and out[-16:] == magic and
-                             image_ok[0] == (1 if pad == 2 and not overwrite else 0xFF))
+                             image_ok[0] == (1 if pad == 2 and not overwrite else erased) and
+                             out[at:-16 - max_align * 2] == bytes([erased]) * len(out[at:-16 - max_align * 2]))
     return ok, f"{len(data)} bytes at {slot + header:#x}{setting}", made, made
 
 
