@@ -229,9 +229,7 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             output_split_read(&options->splits[options->output_count - 1], optarg);
             break;
         case OPTION_VERILOG_WIDTH:
-            options->verilog_width = read_bounded("--verilog-width", optarg, 1, 8);
-            if ((options->verilog_width & (options->verilog_width - 1)) != 0)
-                command_usage_error("invalid value for --verilog-width: '%s'. Must be 1, 2, 4 or 8", optarg);
+            options->verilog_width = read_power_of_two("--verilog-width", optarg, 1, 8);
             break;
         case OPTION_VERILOG_ENDIAN:
             options->verilog_big_endian = read_big_endian("--verilog-endian", optarg);

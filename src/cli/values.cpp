@@ -41,6 +41,22 @@ uint32_t read_bounded(const char *option, const char *text, uint32_t low, uint32
     return uint32_t(value);
 }
 
+uint32_t read_power_of_two(const char *option, const char *text, uint32_t low, uint32_t high)
+{
+    uint32_t value = read_bounded(option, text, low, high);
+    if ((value & (value - 1)) == 0)
+        return value;
+    char must[64] = "Must be a power of two up to ";
+    if (high / low > 8) {
+        snprintf(must + strlen(must), sizeof must - strlen(must), "%u", high);
+    } else {
+        snprintf(must, sizeof must, "Must be %u", low);
+        for (uint32_t v = 2 * low; v <= high; v *= 2)
+            snprintf(must + strlen(must), sizeof must - strlen(must), "%s%u", v == high ? " or " : ", ", v);
+    }
+    bad_value(option, text, must);
+}
+
 void read_range(const char *option, const char *text, uint32_t *first, uint32_t *last)
 {
     // a leading '+' would be the sign of the first number

@@ -12,6 +12,9 @@
 uint32_t read_address(const char *option, const char *text);
 // A number from `low` to `high`.
 uint32_t read_bounded(const char *option, const char *text, uint32_t low, uint32_t high);
+// A power of two from `low` to `high`, both powers of two: a few named
+// ("Must be 1, 2 or 4"), more by their bound ("a power of two up to 4096").
+uint32_t read_power_of_two(const char *option, const char *text, uint32_t low, uint32_t high);
 // "<first>:<last>", both included, or "<first>+<size>". A range written
 // FIRST:LAST whose ends are both multiples of 100h was most likely meant to
 // end before LAST, as srec_cat's ranges do: a warning says so.

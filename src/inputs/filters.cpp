@@ -30,9 +30,7 @@ void input_filter_read(input_filter_t *filter, const char *name, const char *val
         filter->offset = int64_t(read_address(name, value + negative)) * (negative ? -1 : 1);
     } else if (strcmp(name, "--swap") == 0) {
         filter->kind = FILTER_SWAP;
-        filter->offset = read_bounded(name, value, 2, 8);
-        if (filter->offset != 2 && filter->offset != 4 && filter->offset != 8)
-            command_usage_error("invalid value for --swap: '%s'. Must be 2, 4 or 8", value);
+        filter->offset = read_power_of_two(name, value, 2, 8);
     } else {
         filter->kind = strcmp(name, "--crop") == 0 ? FILTER_CROP : FILTER_EXCLUDE;
         read_range(name, value, &filter->first, &filter->last);

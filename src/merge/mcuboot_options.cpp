@@ -46,15 +46,6 @@ static void read_version(mcuboot_t *mcuboot, const char *text)
     mcuboot->build = uint32_t(parts[3]);
 }
 
-// A power of two from 1 to `most`.
-static uint32_t read_power(const char *setting, const char *text, uint32_t most)
-{
-    uint32_t value = read_bounded(setting, text, 1, most);
-    if ((value & (value - 1)) != 0)
-        command_usage_error("invalid value for %s: '%s'. Must be a power of two up to %u", setting, text, most);
-    return value;
-}
-
 void mcuboot_read(mcuboot_t *mcuboot, const char *value)
 {
     *mcuboot = mcuboot_t{};
@@ -98,9 +89,9 @@ void mcuboot_read(mcuboot_t *mcuboot, const char *value)
         } else if (is("digest", true)) {
             mcuboot->digest_path = setting;
         } else if (is("align", true)) {
-            mcuboot->align = read_power("--mcuboot align=", setting, 32);
+            mcuboot->align = read_power_of_two("--mcuboot align=", setting, 1, 32);
         } else if (is("max-align", true)) {
-            mcuboot->max_align = read_power("--mcuboot max-align=", setting, 32);
+            mcuboot->max_align = read_power_of_two("--mcuboot max-align=", setting, 1, 32);
         } else if (is("max-sectors", true)) {
             mcuboot->max_sectors = read_bounded("--mcuboot max-sectors=", setting, 1, 0xFFFF);
         } else if (is("pad", false)) {

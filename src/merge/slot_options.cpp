@@ -28,15 +28,11 @@ void slot_read_option(slot_t *slot, int option, const char *value)
         slot->pad_given = true;
         break;
     case SLOT_PAD_WIDTH:
-        slot->pad.width = read_bounded("--pad-width", value, 1, 4);
-        if (slot->pad.width == 3)
-            command_usage_error("invalid value for --pad-width: '%s'. Must be 1, 2 or 4", value);
+        slot->pad.width = read_power_of_two("--pad-width", value, 1, 4);
         slot->pad_width_given = true;
         break;
     case SLOT_ALIGN:
-        slot->align = read_bounded("--align", value, 1, 4096);
-        if ((slot->align & (slot->align - 1)) != 0)
-            command_usage_error("invalid value for --align: '%s'. Must be a power of two up to 4096", value);
+        slot->align = read_power_of_two("--align", value, 1, 4096);
         break;
     case SLOT_STAMP:
         if (strcmp(value, "list") == 0)

@@ -107,15 +107,6 @@ static bool known_setting(const char *field)
     return false;
 }
 
-// A power of two from 1 to 4096, for align=.
-static uint32_t read_alignment(const char *option, const char *text)
-{
-    uint32_t value = read_bounded(option, text, 1, 4096);
-    if ((value & (value - 1)) != 0)
-        command_usage_error("invalid value for %s: '%s'. Must be a power of two up to 4096", option, text);
-    return value;
-}
-
 // A stamp's range=: FIRST:LAST or FIRST+SIZE, or FIRST:end, up to the last
 // byte any input gives.
 static void read_stamp_range(stamp_t *stamp, const char *text)
@@ -158,11 +149,9 @@ void stamp_read(slot_t *slot, const char *value)
         if (strncmp(field, "range=", 6) == 0 && stamp.kind != STAMP_CONST) {
             read_stamp_range(&stamp, setting);
         } else if (strncmp(field, "align=", 6) == 0 && stamp.after) {
-            stamp.align = read_alignment("--stamp align=", setting);
+            stamp.align = read_power_of_two("--stamp align=", setting, 1, 4096);
         } else if (strncmp(field, "unit=", 5) == 0 && is_sum(&stamp)) {
-            stamp.unit = read_bounded("--stamp unit=", setting, 1, 4);
-            if (stamp.unit == 3)
-                command_usage_error("invalid value for --stamp unit=: '%s'. Must be 1, 2 or 4", setting);
+            stamp.unit = read_power_of_two("--stamp unit=", setting, 1, 4);
         } else if (strncmp(field, "endian=", 7) == 0 && stamp.kind != STAMP_SHA256) {
             stamp.big_endian = read_big_endian("--stamp endian=", setting);
         } else if (strncmp(field, "width=", 6) == 0 && (is_sum(&stamp) || stamp.kind >= STAMP_LENGTH)) {
