@@ -199,26 +199,26 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
     option_reader_t reader;
     // every input comes back in its place, as code 1
     options_begin(&reader, rows, std::size(rows), argc, argv, true);
-    char *optarg;
-    for (int c; (c = options_next(&reader, &optarg)) != -1;) {
-        if (options_read_records(&options->records, c, optarg))
+    char *value;
+    for (int c; (c = options_next(&reader, &value)) != -1;) {
+        if (options_read_records(&options->records, c, value))
             continue;
         switch (c) {
         case 1:
-            options->inputs[options->input_count++] = input_t{optarg, INPUT_IHEX, 0, nullptr, 0, 0};
+            options->inputs[options->input_count++] = input_t{value, INPUT_IHEX, 0, nullptr, 0, 0};
             break;
         case OPTION_BINARY:
-            options->inputs[options->input_count++] = input_binary_read(optarg);
+            options->inputs[options->input_count++] = input_binary_read(value);
             break;
         case 'j':
-            sections->only[sections->only_count++] = optarg;
+            sections->only[sections->only_count++] = value;
             break;
         case 'R':
-            sections->removed[sections->removed_count++] = optarg;
+            sections->removed[sections->removed_count++] = value;
             break;
         case 'o':
             options->splits[options->output_count] = output_split_t{};
-            options->outputs[options->output_count++] = optarg;
+            options->outputs[options->output_count++] = value;
             break;
         case OPTION_SPLIT:
             if (options->output_count == 0)
@@ -226,24 +226,24 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             if (options->splits[options->output_count - 1].count != 0)
                 command_usage_error("duplicate --split option for the output '%s'",
                                     options->outputs[options->output_count - 1]);
-            output_split_read(&options->splits[options->output_count - 1], optarg);
+            output_split_read(&options->splits[options->output_count - 1], value);
             break;
         case OPTION_VERILOG_WIDTH:
-            options->verilog_width = read_power_of_two("--verilog-width", optarg, 1, 8);
+            options->verilog_width = read_power_of_two("--verilog-width", value, 1, 8);
             break;
         case OPTION_VERILOG_ENDIAN:
-            options->verilog_big_endian = read_big_endian("--verilog-endian", optarg);
+            options->verilog_big_endian = read_big_endian("--verilog-endian", value);
             break;
         case OPTION_C_NAME:
-            options->c_name = optarg;
+            options->c_name = value;
             break;
         case OPTION_MCUBOOT:
-            mcuboot_read(&options->mcuboot, optarg);
+            mcuboot_read(&options->mcuboot, value);
             break;
         case 'O':
-            if (!output_format_read(optarg, &options->format))
+            if (!output_format_read(value, &options->format))
                 command_usage_error("invalid value for -O: '%s'. Must be ihex, srec, binary, uf2, verilog, ti-txt "
-                                    "or c", optarg);
+                                    "or c", value);
             break;
         case OPTION_SREC_S3:
             options->force_s3 = true;
@@ -252,25 +252,25 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
         case OPTION_EXCLUDE:
         case OPTION_OFFSET:
         case OPTION_SWAP:
-            read_filter(options, c, optarg);
+            read_filter(options, c, value);
             break;
         case 'q':
             report_discard();
             break;
         case OPTION_UF2_FAMILY:
-            if (strcmp(optarg, "list") == 0) {
+            if (strcmp(value, "list") == 0) {
                 free_options(options);
                 uf2_list_families();
             }
-            uf2_family_read(optarg, &options->family_name, &options->family);
+            uf2_family_read(value, &options->family_name, &options->family);
             options->family_given = true;
             break;
         case 'i':
             options->info_only = true;
             break;
         case OPTION_OVERLAP:
-            if (!overlap_policy_read(optarg, &options->overlap))
-                command_usage_error("invalid value for --overlap: '%s'. Must be error, same, first or last", optarg);
+            if (!overlap_policy_read(value, &options->overlap))
+                command_usage_error("invalid value for --overlap: '%s'. Must be error, same, first or last", value);
             break;
         case OPTION_NO_START:
             options->no_start = true;
@@ -282,9 +282,9 @@ static void read_command_line(int argc, char **argv, merge_options_t *options)
             free_options(options);
             command_version_exit();
         default:
-            if ((c == SLOT_CRC || c == SLOT_STAMP) && strcmp(optarg, "list") == 0)
+            if ((c == SLOT_CRC || c == SLOT_STAMP) && strcmp(value, "list") == 0)
                 free_options(options); // and the list ends the run
-            slot_read_option(&options->slot, c, optarg);
+            slot_read_option(&options->slot, c, value);
         }
     }
     while (optind < argc) // after "--"

@@ -33,29 +33,33 @@ void mcuboot_free()
     slot_bytes = tlv_bytes = nullptr;
 }
 
-// Numbers in the header's byte order.
+// Where the next bytes of a header or TLV area go, and their byte order.
 struct writer_t {
     uint8_t *at;
     bool big;
-    void put(uint64_t value, int size)
-    {
-        for (int i = 0; i < size; i++)
-            at[i] = uint8_t(value >> (8 * (big ? size - 1 - i : i)));
-        at += size;
-    }
-    void bytes(const uint8_t *from, size_t size)
-    {
-        memcpy(at, from, size);
-        at += size;
-    }
-    // a TLV's type as one byte and a 0 byte, then its length
-    void tlv(uint8_t type, size_t size)
-    {
-        *at++ = type;
-        *at++ = 0;
-        put(size, 2);
-    }
 };
+
+// A number of `size` bytes in the writer's order.
+static void put(writer_t *out, uint64_t value, int size)
+{
+    for (int i = 0; i < size; i++)
+        out->at[i] = uint8_t(value >> (8 * (out->big ? size - 1 - i : i)));
+    out->at += size;
+}
+
+static void put_bytes(writer_t *out, const uint8_t *bytes, size_t size)
+{
+    memcpy(out->at, bytes, size);
+    out->at += size;
+}
+
+// A TLV's type as one byte and a 0 byte, then its length.
+static void put_tlv(writer_t *out, uint8_t type, size_t size)
+{
+    *out->at++ = type;
+    *out->at++ = 0;
+    put(out, size, 2);
+}
 
 // Every piece of the view inside the slot, none in its header.
 static void check_places(const mcuboot_t *m, const image_view_t *view)
@@ -91,23 +95,23 @@ static uint64_t lay_out_image(const mcuboot_t *m, const image_view_t *view, uint
     }
     writer_t protected_tlvs{protect, m->big_endian};
     if (m->counter_given) {
-        protected_tlvs.put(protected_magic, 2);
-        protected_tlvs.put(12, 2);
-        protected_tlvs.tlv(tlv_security_counter, 4);
-        protected_tlvs.put(m->counter, 4);
+        put(&protected_tlvs, protected_magic, 2);
+        put(&protected_tlvs, 12, 2);
+        put_tlv(&protected_tlvs, tlv_security_counter, 4);
+        put(&protected_tlvs, m->counter, 4);
     }
     *protect_size = size_t(protected_tlvs.at - protect);
     writer_t header{slot_bytes, m->big_endian};
-    header.put(image_magic, 4);
-    header.put(m->load_address, 4);
-    header.put(m->header_size, 2);
-    header.put(*protect_size, 2);
-    header.put(image_end - m->first - m->header_size, 4);
-    header.put(m->load_address_given ? ram_load : 0, 4);
-    header.put(m->major, 1);
-    header.put(m->minor, 1);
-    header.put(m->revision, 2);
-    header.put(m->build, 4);
+    put(&header, image_magic, 4);
+    put(&header, m->load_address, 4);
+    put(&header, m->header_size, 2);
+    put(&header, *protect_size, 2);
+    put(&header, image_end - m->first - m->header_size, 4);
+    put(&header, m->load_address_given ? ram_load : 0, 4);
+    put(&header, m->major, 1);
+    put(&header, m->minor, 1);
+    put(&header, m->revision, 2);
+    put(&header, m->build, 4);
     return image_end;
 }
 
@@ -183,16 +187,16 @@ bool mcuboot_build(const mcuboot_t *m, image_view_t *view)
     size_t tlv_size = 4 + 4 + 32 + (m->key_path != nullptr ? 4 + key_size + 4 + signature_size : 0);
     tlv_bytes = static_cast<uint8_t *>(allocate(protect_size + tlv_size));
     writer_t tlvs{tlv_bytes, m->big_endian};
-    tlvs.bytes(protect, protect_size);
-    tlvs.put(unprotected_magic, 2);
-    tlvs.put(tlv_size, 2);
-    tlvs.tlv(tlv_sha256, 32);
-    tlvs.bytes(digest, 32);
+    put_bytes(&tlvs, protect, protect_size);
+    put(&tlvs, unprotected_magic, 2);
+    put(&tlvs, tlv_size, 2);
+    put_tlv(&tlvs, tlv_sha256, 32);
+    put_bytes(&tlvs, digest, 32);
     if (m->key_path != nullptr) {
-        tlvs.tlv(m->full_public_key ? tlv_public_key : tlv_key_hash, key_size);
-        tlvs.bytes(m->full_public_key ? key.der : key_hash, key_size);
-        tlvs.tlv(key_signature_type(key.kind), signature_size);
-        tlvs.bytes(signature, signature_size);
+        put_tlv(&tlvs, m->full_public_key ? tlv_public_key : tlv_key_hash, key_size);
+        put_bytes(&tlvs, m->full_public_key ? key.der : key_hash, key_size);
+        put_tlv(&tlvs, key_signature_type(key.kind), signature_size);
+        put_bytes(&tlvs, signature, signature_size);
         key_free(&key);
     }
     // the trailer: swap status, four fields of max-align bytes (or two,
@@ -215,10 +219,10 @@ bool mcuboot_build(const mcuboot_t *m, image_view_t *view)
     trailer[0] = m->confirm ? 0x01 : m->erased;
     writer_t magic{trailer + 32, m->big_endian};
     if (m->max_align == 8) {
-        magic.bytes(magic_8, 16);
+        put_bytes(&magic, magic_8, 16);
     } else {
-        magic.put(m->max_align, 2);
-        magic.bytes(magic_tail, 14);
+        put(&magic, m->max_align, 2);
+        put_bytes(&magic, magic_tail, 14);
     }
     if (!image_view_add(view, m->first, image_end, slot_bytes) ||
         !image_view_add(view, uint32_t(image_end), image_end + protect_size + tlv_size, tlv_bytes) ||

@@ -176,11 +176,18 @@ static void report_written(const output_target_t *target, const written_t *writt
     }
 }
 
+// How an output's S-records are written: 16 data bytes a record unless
+// --record-bytes says, its name in the S0 header.
+static srec_format_t srec_of(const output_settings_t *settings, const char *path)
+{
+    return srec_format_t{settings->record_bytes != 0 ? settings->record_bytes : 16, settings->force_s3,
+                         settings->start.present, settings->start.address, path};
+}
+
 // What each format needs of the view before anything is written.
 static void check(const output_target_t *target, const output_settings_t *settings, const image_view_t *view)
 {
-    srec_format_t srec{settings->record_bytes != 0 ? settings->record_bytes : 16, settings->force_s3,
-                       settings->start.present, settings->start.address, nullptr};
+    srec_format_t srec = srec_of(settings, target->path);
     int type = srec_type(view, &srec);
     uint32_t address;
     if (target->format == FORMAT_IHEX)
@@ -198,8 +205,7 @@ static void check(const output_target_t *target, const output_settings_t *settin
 static void write(const output_target_t *target, const output_settings_t *settings, const image_view_t *view,
                   output_t *output, written_t *written)
 {
-    srec_format_t srec{settings->record_bytes != 0 ? settings->record_bytes : 16, settings->force_s3,
-                       settings->start.present, settings->start.address, target->path};
+    srec_format_t srec = srec_of(settings, target->path);
     switch (target->format) {
     case FORMAT_IHEX: {
         hex_records_t format{settings->mode, settings->record_bytes != 0 ? settings->record_bytes : 32, false, 0,
