@@ -294,18 +294,21 @@ uint64_t image_view_hole(const image_view_t *view, uint64_t first, uint64_t end)
 const uint8_t *image_view_bytes(const image_view_t *view, size_t *cursor, uint64_t address, uint64_t size,
                                 uint8_t *scratch)
 {
-    const image_piece_t *pieces = view->pieces.items;
-    while (pieces[*cursor].end <= address)
+    const image_piece_t *pieces = view->pieces.items, *end = pieces + view->pieces.count;
+    while (pieces + *cursor != end && pieces[*cursor].end <= address)
         ++*cursor;
-    const image_piece_t *piece = &pieces[*cursor];
-    if (piece->bytes != nullptr && address + size <= piece->end)
+    const image_piece_t *piece = pieces + *cursor;
+    if (piece != end && piece->bytes != nullptr && piece->address <= address && address + size <= piece->end)
         return piece->bytes + (address - piece->address);
-    for (uint8_t *out = scratch; size != 0; piece++) {
-        uint64_t n = std::min(size, piece->end - address);
-        if (piece->bytes != nullptr)
+    for (uint8_t *out = scratch; size != 0;) {
+        // a gap before the next piece is the pad's, as a piece of the pad is
+        bool gap = piece == end || address < piece->address;
+        uint64_t n = std::min(size, gap && piece != end ? piece->address - address : gap ? size : piece->end - address);
+        if (!gap && piece->bytes != nullptr)
             memcpy(out, piece->bytes + (address - piece->address), n);
         else
             image_pad_fill(view->pad, out, address, n);
+        piece += !gap;
         out += n;
         address += n;
         size -= n;

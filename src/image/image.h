@@ -174,9 +174,10 @@ void image_view_sort(image_view_t *view);
 bool image_view_run(const image_view_t *view, size_t *index, uint64_t *first, uint64_t *end);
 // The lowest address in [first, end) that no piece gives, or end.
 uint64_t image_view_hole(const image_view_t *view, uint64_t first, uint64_t end);
-// The bytes of [address, address + size), which the pieces must cover: a
-// pointer into a piece when one holds them all, else a copy in `scratch`.
-// `cursor` starts at 0; calls go up in address order.
+// The bytes of [address, address + size): a
+// pointer into a piece when one holds them all, else a copy in `scratch`,
+// the gaps between pieces the pad's. `cursor` starts at 0; calls go up in
+// address order.
 const uint8_t *image_view_bytes(const image_view_t *view, size_t *cursor, uint64_t address, uint64_t size,
                                 uint8_t *scratch);
 void image_view_free(image_view_t *view);

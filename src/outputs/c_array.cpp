@@ -46,22 +46,11 @@ void output_c_array(const image_view_t *view, output_t *output, const char *name
                                   static_cast<unsigned long long>(std::max<uint64_t>(*size, 1))));
     // the bytes from the lowest address to the highest, the gaps padded
     constexpr uint64_t chunk = 1 << 16;
-    uint8_t *bytes = static_cast<uint8_t *>(allocate(chunk));
+    uint8_t *scratch = static_cast<uint8_t *>(allocate(chunk));
     size_t cursor = 0;
     for (uint64_t at = 0; at < *size; at += chunk) {
         uint64_t n = std::min(chunk, *size - at);
-        for (uint64_t i = 0; i < n;) { // what the pieces give, and the pad between them
-            uint64_t address = first + at + i;
-            while (pieces[cursor].end <= address)
-                cursor++;
-            uint64_t stop = std::min(first + at + n, address < pieces[cursor].address ? uint64_t(pieces[cursor].address)
-                                                                                      : pieces[cursor].end);
-            if (address < pieces[cursor].address || pieces[cursor].bytes == nullptr)
-                image_pad_fill(view->pad, bytes + i, address, stop - address);
-            else
-                memcpy(bytes + i, pieces[cursor].bytes + (address - pieces[cursor].address), stop - address);
-            i += stop - address;
-        }
+        const uint8_t *bytes = image_view_bytes(view, &cursor, first + at, n, scratch);
         for (uint64_t i = 0; i < n; i += 16) {
             char *line = output_sink_room(sink, 128), *out = line;
             out += sprintf(out, "   ");
@@ -71,7 +60,7 @@ void output_c_array(const image_view_t *view, output_t *output, const char *name
             sink->used += size_t(out - line);
         }
     }
-    free(bytes);
+    free(scratch);
     text = output_sink_room(sink, 16);
     sink->used += size_t(snprintf(text, 16, "%s};\n", *size == 0 ? "    0\n" : ""));
     output_sink_close(sink);
